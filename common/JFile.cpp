@@ -1,0 +1,199 @@
+#include "JFile.h"
+
+#include <dbghelp.h>
+#include <shlwapi.h>
+
+#include "Handles.h"
+
+JFile::~JFile() { Close(); }
+
+int JFile::Open(const std::wstring& path, unsigned flags) {
+    if (!PathFileExistsW(path.c_str())) {
+        if (!(flags & E_File_Write)) {
+            Close();
+            error_ = -1;
+            return 0;
+        }
+        CreateParentDirectories(path);
+    }
+    Close();
+
+    std::wstring mode;
+    if (flags & E_File_Write) mode += L'w';
+    if (flags & E_File_Read) mode += L'r';
+    if (flags & E_File_Text)
+        mode += L't';
+    else if (flags & E_File_Binary)
+        mode += L'b';
+    if (mode == L"wrt") mode = L"at";
+
+    error_ = _wfopen_s(&stream_, path.c_str(), mode.c_str());
+    if (error_ != 0) stream_ = nullptr;
+    return stream_ ? 1 : 0;
+}
+
+void JFile::Close() {
+    if (stream_) {
+        fclose(stream_);
+        stream_ = nullptr;
+    }
+}
+
+int64_t JFile::Read(void* buffer, size_t count) {
+    if (!stream_ || !buffer) return -1;
+    return static_cast<int64_t>(fread(buffer, 1, count, stream_));
+}
+
+int64_t JFile::Write(const void* buffer, size_t count) {
+    if (!stream_ || !buffer) return -1;
+    return static_cast<int64_t>(fwrite(buffer, 1, count, stream_));
+}
+
+int JFile::Seek(int64_t offset, int origin) {
+    if (!stream_) return -1;
+    return _fseeki64(stream_, offset, origin) == 0 ? 0 : -1;
+}
+
+int64_t JFile::Tell() {
+    if (!stream_) return -1;
+    return _ftelli64(stream_);
+}
+
+int64_t JFile::GetSize() {
+    if (!stream_) return -1;
+    const int64_t pos = _ftelli64(stream_);
+    if (pos < 0 || _fseeki64(stream_, 0, SEEK_END) != 0) return -1;
+    const int64_t size = _ftelli64(stream_);
+    _fseeki64(stream_, pos, SEEK_SET);
+    return size;
+}
+
+int CreateDirectories(const std::wstring& path) {
+    if (path.size() > MAX_PATH) return 0;
+    for (size_t i = path.find(L'\\'); i != std::wstring::npos; i = path.find(L'\\', i + 1)) {
+        if (i > 0) _wmkdir(path.substr(0, i).c_str());
+    }
+    if (!path.empty() && path.back() != L'\\') _wmkdir(path.c_str());
+    return 1;
+}
+
+int CreateParentDirectories(const std::wstring& filePath) {
+    const size_t slash = filePath.rfind(L'\\');
+    if (slash == std::wstring::npos) return 1;
+    return CreateDirectories(filePath.substr(0, slash + 1));
+}
+
+namespace {
+
+bool IsDotEntry(const wchar_t* name) {
+    return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
+}
+
+// Only a full local path below a volume root may be deleted: an empty path
+// would list the current drive's root, a relative one depends on the
+// current folder.
+bool IsDeletableFolderPath(const std::wstring& folder) {
+    if (folder.empty() || PathIsRelativeW(folder.c_str())) return false;
+    std::wstring trimmed = folder;
+    while (trimmed.size() > 1 && (trimmed.back() == L'\\' || trimmed.back() == L'/')) trimmed.pop_back();
+    std::wstring asRoot = trimmed + L"\\";
+    return !PathIsRootW(trimmed.c_str()) && !PathIsRootW(asRoot.c_str());
+}
+
+bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+
+// Removes a link entry itself: a folder link with RemoveDirectoryW, a file
+// link with DeleteFileW. Neither touches the target.
+void RemoveLink(const std::wstring& path, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveDirectoryW(path.c_str());
+    else
+        DeleteFileW(path.c_str());
+}
+
+std::wstring WithSeparator(std::wstring path) {
+    if (path.empty() || path.back() != L'\\') path += L'\\';
+    return path;
+}
+
+int DeleteTree(const std::wstring& folder) {
+    const std::wstring dir = WithSeparator(folder);
+    WIN32_FIND_DATAW fd;
+    UniqueFindHandle find(FindFirstFileW((dir + L"*.*").c_str(), &fd));
+    if (find.get() == INVALID_HANDLE_VALUE) return 0;
+    do {
+        if (IsDotEntry(fd.cFileName)) continue;
+        const std::wstring entry = dir + fd.cFileName;
+        if (IsLink(fd.dwFileAttributes))
+            RemoveLink(entry, fd.dwFileAttributes);
+        else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            DeleteTree(entry);
+        else
+            DeleteFileW(entry.c_str());
+    } while (FindNextFileW(find.get(), &fd));
+    find.reset();
+    RemoveDirectoryW(dir.c_str());
+    return 1;
+}
+
+}  // namespace
+
+int DeleteDirectory(const std::wstring& folder) {
+    if (!IsDeletableFolderPath(folder)) return 0;
+    std::wstring top = folder;
+    while (!top.empty() && top.back() == L'\\') top.pop_back();
+    const DWORD attributes = GetFileAttributesW(top.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && IsLink(attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        // The folder asked for is itself a link: remove the link, keep its target.
+        return RemoveDirectoryW(top.c_str()) ? 1 : 0;
+    }
+    return DeleteTree(folder);
+}
+
+int ListFilesRecursive(const std::wstring& folder, std::vector<std::wstring>& files) {
+    WIN32_FIND_DATAW fd;
+    UniqueFindHandle find(FindFirstFileW((folder + L"*.*").c_str(), &fd));
+    if (find.get() == INVALID_HANDLE_VALUE) return -1;
+    do {
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (fd.cFileName[0] != L'.' && !IsLink(fd.dwFileAttributes))
+                ListFilesRecursive(folder + fd.cFileName + L"\\", files);
+        } else {
+            files.push_back(folder + fd.cFileName);
+        }
+    } while (FindNextFileW(find.get(), &fd));
+    return 0;
+}
+
+void DeleteMatchingEntries(const std::wstring& base, const std::wstring& subPath, const std::wstring& pattern) {
+    const std::wstring dir = WithSeparator(WithSeparator(base) + subPath);
+    if (!IsDeletableFolderPath(dir)) return;
+    {
+        WIN32_FIND_DATAW fd;
+        UniqueFindHandle find(FindFirstFileW((dir + L"*.*").c_str(), &fd));
+        if (find.get() == INVALID_HANDLE_VALUE) return;
+        do {
+            if (IsDotEntry(fd.cFileName) || !wcsstr(fd.cFileName, pattern.c_str())) continue;
+            const std::wstring entry = dir + fd.cFileName;
+            if (IsLink(fd.dwFileAttributes))
+                RemoveLink(entry, fd.dwFileAttributes);
+            else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                DeleteTree(entry);
+            else
+                DeleteFileW(entry.c_str());
+        } while (FindNextFileW(find.get(), &fd));
+    }
+    RemoveDirectoryW(dir.c_str());
+}
+
+bool WriteMiniDump(EXCEPTION_POINTERS* exception, const std::wstring& filePath) {
+    UniqueHandle file(CreateFileW(filePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) return false;
+    MINIDUMP_EXCEPTION_INFORMATION info = {};
+    info.ThreadId = GetCurrentThreadId();
+    info.ExceptionPointers = exception;
+    info.ClientPointers = FALSE;
+    return MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file.get(), MiniDumpWithDataSegs,
+                             exception ? &info : nullptr, nullptr, nullptr) != FALSE;
+}

@@ -1,0 +1,4 @@
+// Resource ids of the installer.
+#pragma once
+
+#define IDD_MAIN_DIALOG 130

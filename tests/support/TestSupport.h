@@ -1,0 +1,54 @@
+// Helpers shared by the tests: paths of the tree, scratch folders inside the
+// harness's private prefix, whole-file reads and bounded child processes.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace testing_support {
+
+// A Unix path as Wine shows it (drive Z: is the Unix root).
+std::wstring FromUnixPath(const std::string& unixPath);
+// A file of the source tree or of the build tree, by its path relative to it.
+std::wstring SourcePath(const std::wstring& relative);
+std::wstring BuildPath(const std::wstring& relative);
+
+// The user's Documents and Downloads folders and the temporary folder.
+std::wstring DocumentsFolder();
+std::wstring DownloadsFolder();
+std::wstring TempFolder();
+
+// A fresh, empty folder under the temporary folder, deleted by the destructor.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::wstring& name = L"scratch");
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::wstring& path() const { return path_; }
+    // path() + "\" + name
+    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+private:
+    std::wstring path_;
+};
+
+bool FileExists(const std::wstring& path);
+bool FolderExists(const std::wstring& path);
+// The file's bytes; empty when it cannot be read.
+std::string ReadFileBytes(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+// Removes a folder tree with the shell, for test clean-up only.
+void RemoveTree(const std::wstring& path);
+
+struct ProcessResult {
+    bool finished = false;  // false: it was still running at the deadline and was ended
+    DWORD exitCode = 0;
+};
+// Runs commandLine (current folder: folder, when given) and waits at most
+// timeoutMs; a process still running then is terminated.
+ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs, const std::wstring& folder = L"");
+
+}  // namespace testing_support
