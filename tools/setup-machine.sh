@@ -5,7 +5,7 @@ set -euo pipefail
 need=(g++-mingw-w64-i686-posix libz-mingw-w64-dev libboost-dev
       wine wine32:i386 wine64 libgnutls30:i386
       xvfb xauth x11-apps imagemagick xdotool nginx
-      cmake ninja-build make pkg-config dpkg-dev perl python3 openssl googletest)
+      cmake ninja-build make pkg-config dpkg-dev perl python3 openssl googletest locales)
 missing=()
 for p in "${need[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,0 +1,45 @@
+// A small program the common tests start as a child: it reports what it saw
+// to a file named on its command line, or just stays alive for a while.
+//   helper parse-name OUT        option "\n" source of its own file name
+//   helper command-line OUT      its command line, UTF-16
+//   helper sleep MS              sleeps, then exits 0
+#include <windows.h>
+
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+
+#include "Text.h"
+
+namespace {
+
+bool WriteBytes(const wchar_t* path, const void* data, size_t size) {
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool ok = WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
+    CloseHandle(file);
+    return ok;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) return 2;
+    const std::wstring mode = argv[1];
+    if (mode == L"sleep") {
+        Sleep(static_cast<DWORD>(_wtoi(argv[2])));
+        return 0;
+    }
+    if (mode == L"parse-name") {
+        std::string option = "untouched", source = "untouched";
+        ParseSetupFileName(option, source);
+        const std::string text = option + "\n" + source;
+        return WriteBytes(argv[2], text.data(), text.size()) ? 0 : 1;
+    }
+    if (mode == L"command-line") {
+        const wchar_t* line = GetCommandLineW();
+        return WriteBytes(argv[2], line, wcslen(line) * sizeof(wchar_t)) ? 0 : 1;
+    }
+    return 2;
+}
