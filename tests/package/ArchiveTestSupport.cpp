@@ -1,0 +1,76 @@
+#include "ArchiveTestSupport.h"
+
+#include <shlwapi.h>
+
+#include "JFile.h"
+#include "TestSupport.h"
+#include "Text.h"
+
+namespace package_testing {
+
+std::string NoiseBytes(size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    uint32_t state = seed * 2654435761u + 1;
+    for (auto& b : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        b = static_cast<char>(state >> 24);
+    }
+    return bytes;
+}
+
+FileTree SampleTree() {
+    FileTree tree;
+    std::string text;
+    for (int i = 0; i < 4000; ++i) text += "line " + std::to_string(i) + " of the readme\r\n";
+    tree[L"readme.txt"] = text;
+    tree[L"bin\\tool.dll"] = NoiseBytes(150000, 7);
+    tree[L"bin\\data\\empty.dat"] = "";
+    tree[L"bin\\data\\small.bin"] = std::string("\x00\x01\x02\xff\r\n\x1a", 7);
+    tree[L"res\\strings.ini"] = "[root]\r\nkey=value\r\n";
+    return tree;
+}
+
+void WriteTree(const std::wstring& root, const FileTree& tree) {
+    for (const auto& entry : tree) {
+        const std::wstring path = root + L"\\" + entry.first;
+        CreateParentDirectories(path);
+        testing_support::WriteFileBytes(path, entry.second);
+    }
+}
+
+FileTree ReadTree(const std::wstring& root) {
+    std::vector<std::wstring> files;
+    ListFilesRecursive(root + L"\\", files);
+    FileTree tree;
+    for (const auto& file : files) tree[file.substr(root.size() + 1)] = testing_support::ReadFileBytes(file);
+    return tree;
+}
+
+void __stdcall ArchiveEvents::OnError(void* user, int code) {
+    if (user) static_cast<ArchiveEvents*>(user)->errors.push_back(code);
+}
+
+void __stdcall ArchiveEvents::OnProgress(void* user, uint32_t low, uint32_t high) {
+    if (user) static_cast<ArchiveEvents*>(user)->progress.push_back((static_cast<unsigned long long>(high) << 32) | low);
+}
+
+std::string Narrow(const std::wstring& text) { return WideToNarrow(text); }
+
+int RunArchiver(const std::vector<std::wstring>& arguments, ArchiveEvents* events) {
+    std::vector<std::string> narrow{"orvane_tests.exe"};
+    for (const auto& a : arguments) narrow.push_back(Narrow(a));
+    std::vector<const char*> argv;
+    for (const auto& a : narrow) argv.push_back(a.c_str());
+    return alonemain(static_cast<int>(argv.size()), argv.data(), events, &ArchiveEvents::OnError,
+                     &ArchiveEvents::OnProgress);
+}
+
+bool MakeArchive(const std::wstring& archive, const std::wstring& folder, const std::wstring& password) {
+    std::vector<std::wstring> args{L"a", archive, folder + L"\\*"};
+    if (!password.empty()) args.push_back(L"-p" + password);
+    return RunArchiver(args) == 0;
+}
+
+}  // namespace package_testing

@@ -1,0 +1,43 @@
+// Trees of test files and archives made with the in-process archiver.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ArchiveEntry.h"
+
+namespace package_testing {
+
+// Relative path (with '\') -> content.
+using FileTree = std::map<std::wstring, std::string>;
+
+// A few text and binary files in two levels of folders; about 300 KB.
+FileTree SampleTree();
+// Bytes that compress poorly, the same for the same seed.
+std::string NoiseBytes(size_t size, unsigned seed);
+
+void WriteTree(const std::wstring& root, const FileTree& tree);
+// Every file below root, read back; relative paths as in FileTree.
+FileTree ReadTree(const std::wstring& root);
+
+// What one archiver run reported.
+struct ArchiveEvents {
+    std::vector<int> errors;
+    std::vector<unsigned long long> progress;
+    static void __stdcall OnError(void* user, int code);
+    static void __stdcall OnProgress(void* user, uint32_t low, uint32_t high);
+};
+
+// alonemain with narrow arguments made from the wide ones (WideToNarrow);
+// argv[0] is filled in.
+int RunArchiver(const std::vector<std::wstring>& arguments, ArchiveEvents* events = nullptr);
+
+// Creates archive from the files of folder (the "a" command with folder\*).
+bool MakeArchive(const std::wstring& archive, const std::wstring& folder, const std::wstring& password = L"");
+
+std::string Narrow(const std::wstring& text);
+
+}  // namespace package_testing

@@ -1,0 +1,150 @@
+// The in-process archiver entry: real archives made and extracted inside the
+// test process, with the reports that the console hooks send.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "ArchiveEntry.h"
+#include "ArchiveTestSupport.h"
+#include "TestSupport.h"
+
+using namespace testing_support;
+using namespace package_testing;
+
+namespace {
+
+std::string Corrupted(std::string bytes, size_t from, size_t count) {
+    for (size_t i = from; i < from + count && i < bytes.size(); ++i) bytes[i] = static_cast<char>(bytes[i] ^ 0x5a);
+    return bytes;
+}
+
+}  // namespace
+
+TEST(ArchiveEntryTest, AddThenExtractInProcessGivesTheSameBytes) {
+    ScratchFolder folder(L"entry");
+    const FileTree tree = SampleTree();
+    WriteTree(folder / L"src", tree);
+
+    ArchiveEvents addEvents;
+    ASSERT_EQ(RunArchiver({L"a", folder / L"plain.7z", folder / L"src\\*", L"-bsp1"}, &addEvents), 0);
+    EXPECT_TRUE(addEvents.errors.empty());
+    ASSERT_TRUE(FileExists(folder / L"plain.7z"));
+    EXPECT_LT(ReadFileBytes(folder / L"plain.7z").size(), 300000u);
+
+    ArchiveEvents extractEvents;
+    ASSERT_EQ(RunArchiver({L"x", folder / L"plain.7z", L"-o" + folder / L"out", L"-bsp1"}, &extractEvents), 0);
+    EXPECT_TRUE(extractEvents.errors.empty());
+    EXPECT_EQ(ReadTree(folder / L"out"), tree);
+}
+
+TEST(ArchiveEntryTest, ProgressRisesToOneHundredAndIsNeverZero) {
+    ScratchFolder folder(L"entry");
+    WriteTree(folder / L"src", {{L"big.bin", NoiseBytes(3 << 20, 3)}});
+    ASSERT_TRUE(MakeArchive(folder / L"a.7z", folder / L"src"));
+
+    ArchiveEvents events;
+    ASSERT_EQ(RunArchiver({L"x", folder / L"a.7z", L"-o" + folder / L"out", L"-bsp1"}, &events), 0);
+    ASSERT_FALSE(events.progress.empty());
+    EXPECT_EQ(std::count(events.progress.begin(), events.progress.end(), 0ull), 0);
+    EXPECT_TRUE(std::is_sorted(events.progress.begin(), events.progress.end()));
+    EXPECT_EQ(events.progress.back(), 100u);
+}
+
+TEST(ArchiveEntryTest, ProgramPathAloneShowsHelpAndSucceedsWithoutReport) {
+    ArchiveEvents events;
+    EXPECT_EQ(RunArchiver({}, &events), 0);
+    EXPECT_TRUE(events.errors.empty());
+}
+
+struct FailingCommand {
+    const char* name;
+    std::vector<std::wstring> arguments;  // "%S" is replaced by the scratch folder
+    int exitCode;
+    std::vector<int> reports;
+};
+
+void PrintTo(const FailingCommand& command, std::ostream* os) { *os << command.name; }
+
+class ArchiveEntryFailureTest : public ::testing::TestWithParam<FailingCommand> {};
+
+TEST_P(ArchiveEntryFailureTest, EndsWithItsExitCodeAndReports) {
+    ScratchFolder folder(L"entry");
+    const FailingCommand& command = GetParam();
+    std::vector<std::wstring> arguments;
+    for (std::wstring a : command.arguments) {
+        const size_t at = a.find(L"%S");
+        if (at != std::wstring::npos) a.replace(at, 2, folder.path());
+        arguments.push_back(a);
+    }
+    ArchiveEvents events;
+    EXPECT_EQ(RunArchiver(arguments, &events), command.exitCode);
+    EXPECT_EQ(events.errors, command.reports);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, ArchiveEntryFailureTest,
+    ::testing::Values(FailingCommand{"UnknownSwitch", {L"x", L"%S\\a.7z", L"-qqq"}, 7, {E_Arc_Break}},
+                      FailingCommand{"MissingArchive", {L"x", L"%S\\missing.7z", L"-o%S\\out"}, 2, {E_Arc_FatalError}},
+                      FailingCommand{"QuoteInArgument", {L"x", L"%S\\a\"b.7z"}, 7, {E_Arc_Break}}),
+    [](const ::testing::TestParamInfo<FailingCommand>& info) { return std::string(info.param.name); });
+
+TEST(ArchiveEntryTest, EncryptedArchiveWithoutPasswordReportsTheRequestAndFails) {
+    ScratchFolder folder(L"entry");
+    const FileTree tree = SampleTree();
+    WriteTree(folder / L"src", tree);
+    ASSERT_TRUE(MakeArchive(folder / L"enc.7z", folder / L"src", L"s3cret pass"));
+
+    ArchiveEvents events;
+    EXPECT_NE(RunArchiver({L"x", folder / L"enc.7z", L"-o" + folder / L"out"}, &events), 0);
+    ASSERT_FALSE(events.errors.empty());
+    EXPECT_EQ(events.errors.front(), E_Arc_PasswordRequested);
+
+    // With the password the same archive extracts.
+    ArchiveEvents good;
+    ASSERT_EQ(RunArchiver({L"x", folder / L"enc.7z", L"-o" + folder / L"out2", L"-ps3cret pass"}, &good), 0);
+    EXPECT_TRUE(good.errors.empty());
+    EXPECT_EQ(ReadTree(folder / L"out2"), tree);
+}
+
+TEST(ArchiveEntryTest, CorruptItemReportsDataErrorThenArchivesWithErrors) {
+    ScratchFolder folder(L"entry");
+    std::string text;
+    for (int i = 0; i < 20000; ++i) text += "row " + std::to_string(i * 7919 % 10007) + "\n";
+    WriteTree(folder / L"src", {{L"table.txt", text}});
+    ASSERT_TRUE(MakeArchive(folder / L"a.7z", folder / L"src"));
+    const std::string archive = ReadFileBytes(folder / L"a.7z");
+    // The packed stream starts right after the 32-byte signature header.
+    WriteFileBytes(folder / L"bad.7z", Corrupted(archive, 32 + (archive.size() - 32) / 4, 16));
+
+    ArchiveEvents events;
+    EXPECT_NE(RunArchiver({L"x", folder / L"bad.7z", L"-o" + folder / L"out"}, &events), 0);
+    EXPECT_EQ(events.errors, (std::vector<int>{E_Arc_DataError, E_Arc_ArchivesWithErrors}));
+}
+
+TEST(ArchiveEntryTest, ExistingFileInOutputFolderFailsInsteadOfWaitingForAnAnswer) {
+    ScratchFolder folder(L"entry");
+    WriteTree(folder / L"src", {{L"a.txt", "new"}});
+    ASSERT_TRUE(MakeArchive(folder / L"a.7z", folder / L"src"));
+    WriteTree(folder / L"out", {{L"a.txt", "old"}});
+
+    EXPECT_NE(RunArchiver({L"x", folder / L"a.7z", L"-o" + folder / L"out"}), 0);
+    EXPECT_EQ(ReadFileBytes(folder / L"out\\a.txt"), "old");
+}
+
+TEST(ArchiveEntryTest, FileFunctionsAreLeftInTheAnsiCodePage) {
+    ScratchFolder folder(L"entry");
+    WriteTree(folder / L"src", {{L"a.txt", "x"}});
+    SetFileApisToANSI();
+    ASSERT_TRUE(MakeArchive(folder / L"a.7z", folder / L"src"));
+    EXPECT_TRUE(AreFileApisANSI());
+}
+
+TEST(ArchiveEntryTest, NonAsciiPathsRoundTrip) {
+    ScratchFolder folder(L"entry");
+    const std::wstring base = folder / L"Z\u00f6e \u00c9t\u00e9";
+    const FileTree tree{{L"d\u00e9j\u00e0.txt", "accents"}, {L"sub\\\u00fcber.bin", NoiseBytes(1000, 1)}};
+    WriteTree(base + L"\\src", tree);
+    ASSERT_TRUE(MakeArchive(base + L"\\a.7z", base + L"\\src"));
+    ASSERT_EQ(RunArchiver({L"x", base + L"\\a.7z", L"-o" + base + L"\\out"}), 0);
+    EXPECT_EQ(ReadTree(base + L"\\out"), tree);
+}
