@@ -103,12 +103,11 @@ bool IsDeletableFolderPath(const std::wstring& folder) {
 bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
 // Removes a link entry itself: a folder link with RemoveDirectoryW, a file
-// link with DeleteFileW. Neither touches the target.
-void RemoveLink(const std::wstring& path, DWORD attributes) {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveDirectoryW(path.c_str());
-    else
-        DeleteFileW(path.c_str());
+// link with DeleteFileW. Neither touches the target. Some file systems (a
+// Unix symbolic link seen through Wine) only take DeleteFileW for either kind.
+bool RemoveLink(const std::wstring& path, DWORD attributes) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && RemoveDirectoryW(path.c_str())) return true;
+    return DeleteFileW(path.c_str()) != FALSE;
 }
 
 std::wstring WithSeparator(std::wstring path) {
@@ -142,10 +141,12 @@ int DeleteDirectory(const std::wstring& folder) {
     if (!IsDeletableFolderPath(folder)) return 0;
     std::wstring top = folder;
     while (!top.empty() && top.back() == L'\\') top.pop_back();
-    const DWORD attributes = GetFileAttributesW(top.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && IsLink(attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    // The folder's own directory entry, not what a link points at.
+    WIN32_FIND_DATAW self;
+    UniqueFindHandle find(FindFirstFileW(top.c_str(), &self));
+    if (find.get() != INVALID_HANDLE_VALUE && IsLink(self.dwFileAttributes)) {
         // The folder asked for is itself a link: remove the link, keep its target.
-        return RemoveDirectoryW(top.c_str()) ? 1 : 0;
+        return RemoveLink(top, self.dwFileAttributes) ? 1 : 0;
     }
     return DeleteTree(folder);
 }

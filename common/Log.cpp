@@ -101,7 +101,7 @@ void WriteLog(const char* format, ...) {
     std::vector<char> buffer(kMessageBufferSize, '\0');
     va_list args;
     va_start(args, format);
-    vsnprintf(buffer.data(), kMessageBufferSize - 1, format, args);
+    vsnprintf(buffer.data(), kMessageBufferSize, format, args);
     va_end(args);
     GetLog()->WriteLine(buffer.data());
 }

@@ -91,7 +91,7 @@ TEST_F(LogTest, MessageIsDataAndOverlongMessagesAreTruncated) {
     const size_t start = bytes.find("reply: ");
     ASSERT_NE(start, std::string::npos);
     const size_t end = bytes.find("\r\n", start);
-    EXPECT_EQ(end - start, 12999u);  // the buffer's 13,000 bytes less the terminator
+    EXPECT_EQ(end - start, 12999u);  // the 13,000-byte buffer less its terminator
 }
 
 namespace {
@@ -131,7 +131,7 @@ TEST_F(LogTest, ConcurrentWritersKeepLinesWholeAndCallbackRunsOutsideLock) {
             ++inner;
             continue;
         }
-        if (message == "Init Log OK.") continue;
+        if (message == " Init Log OK.") continue;
         int t = -1, i = -1;
         char text[256] = {};
         ASSERT_EQ(sscanf(message.c_str(), "thread %d line %d %255s", &t, &i, text), 3) << message;

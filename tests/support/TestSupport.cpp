@@ -23,9 +23,8 @@ std::wstring Widen(const std::string& text) {
     return out;
 }
 
-std::wstring TreePath(const char* variable, const std::wstring& relative) {
-    const char* root = std::getenv(variable);
-    std::wstring path = FromUnixPath(root ? root : "");
+std::wstring TreePath(const char* root, const std::wstring& relative) {
+    std::wstring path = FromUnixPath(root);
     std::wstring rel = relative;
     for (auto& c : rel)
         if (c == L'/') c = L'\\';
@@ -48,8 +47,8 @@ std::wstring FromUnixPath(const std::string& unixPath) {
     return path;
 }
 
-std::wstring SourcePath(const std::wstring& relative) { return TreePath("ORVANE_SOURCE_DIR", relative); }
-std::wstring BuildPath(const std::wstring& relative) { return TreePath("ORVANE_BINARY_DIR", relative); }
+std::wstring SourcePath(const std::wstring& relative) { return TreePath(ORVANE_SOURCE_DIR, relative); }
+std::wstring BuildPath(const std::wstring& relative) { return TreePath(ORVANE_BINARY_DIR, relative); }
 
 std::wstring DocumentsFolder() { return KnownFolder(CSIDL_PERSONAL); }
 
@@ -112,6 +111,45 @@ void RemoveTree(const std::wstring& path) {
     SHFileOperationW(&op);
 }
 
+std::string ToUnixPath(const std::wstring& windowsPath) {
+    using ToUnixFn = char*(CDECL*)(const wchar_t*);
+    auto toUnix = reinterpret_cast<ToUnixFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!toUnix) return {};
+    char* unixPath = toUnix(windowsPath.c_str());
+    if (!unixPath) return {};
+    std::string result = unixPath;
+    HeapFree(GetProcessHeap(), 0, unixPath);
+    return result;
+}
+
+namespace {
+bool IsListedAsLink(const std::wstring& path) {
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(path.c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    FindClose(find);
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+}  // namespace
+
+FolderLink MakeFolderLink(const std::wstring& link, const std::wstring& target) {
+    CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+    if (IsListedAsLink(link)) return FolderLink::Windows;
+    const std::string unixLink = ToUnixPath(link), unixTarget = ToUnixPath(target);
+    // Wine hands the command line to the Unix program split at blanks, quotes and all.
+    if (unixLink.empty() || unixTarget.empty() || unixLink.find(' ') != std::string::npos ||
+        unixTarget.find(' ') != std::string::npos)
+        return FolderLink::None;
+    // Wine starts Unix programs through CreateProcess.
+    RunProcess(L"Z:\\bin\\ln -s " + std::wstring(unixTarget.begin(), unixTarget.end()) + L" " +
+                   std::wstring(unixLink.begin(), unixLink.end()),
+               10000);
+    // Wine gives no waitable handle for a Unix program: watch for its result.
+    for (int i = 0; i < 100 && !IsListedAsLink(link); ++i) Sleep(50);
+    return IsListedAsLink(link) ? FolderLink::UnixThroughWine : FolderLink::None;
+}
+
 ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs, const std::wstring& folder) {
     ProcessResult result;
     std::vector<wchar_t> cmd(commandLine.begin(), commandLine.end());
@@ -119,13 +157,16 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs, const
     STARTUPINFOW si = {sizeof(si)};
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &si, &pi))
+                        folder.empty() ? nullptr : folder.c_str(), &si, &pi)) {
+        result.startError = GetLastError();
         return result;
+    }
     UniqueHandle process(pi.hProcess), thread(pi.hThread);
-    if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+    const DWORD wait = WaitForSingleObject(pi.hProcess, timeoutMs);
+    if (wait == WAIT_OBJECT_0) {
         result.finished = true;
         GetExitCodeProcess(pi.hProcess, &result.exitCode);
-    } else {
+    } else if (wait == WAIT_TIMEOUT) {
         TerminateProcess(pi.hProcess, 1);
         WaitForSingleObject(pi.hProcess, 5000);
     }

@@ -11,7 +11,7 @@ namespace testing_support {
 
 // A Unix path as Wine shows it (drive Z: is the Unix root).
 std::wstring FromUnixPath(const std::string& unixPath);
-// A file of the source tree or of the build tree, by its path relative to it.
+// A file of the source tree or of the build tree (compiled in), by its path relative to it.
 std::wstring SourcePath(const std::wstring& relative);
 std::wstring BuildPath(const std::wstring& relative);
 
@@ -43,9 +43,23 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // Removes a folder tree with the shell, for test clean-up only.
 void RemoveTree(const std::wstring& path);
 
+// The Unix path of a Windows path (Wine's own export); empty elsewhere.
+std::string ToUnixPath(const std::wstring& windowsPath);
+// How a folder link could be made.
+enum class FolderLink {
+    None,
+    Windows,  // CreateSymbolicLinkW
+    // Wine 8's CreateSymbolicLinkW reports success but makes nothing; a Unix
+    // symbolic link is listed as a reparse point instead, but Wine can remove
+    // it neither with RemoveDirectoryW nor with DeleteFileW.
+    UnixThroughWine,
+};
+FolderLink MakeFolderLink(const std::wstring& link, const std::wstring& target);
+
 struct ProcessResult {
     bool finished = false;  // false: it was still running at the deadline and was ended
     DWORD exitCode = 0;
+    DWORD startError = 0;   // GetLastError when the process could not be started
 };
 // Runs commandLine (current folder: folder, when given) and waits at most
 // timeoutMs; a process still running then is terminated.
