@@ -13,6 +13,9 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="
 export XDG_RUNTIME_DIR="$run/xdg"
 export LANG=${ORVANE_TEST_LANG:-C.UTF-8}
+# Wine names the profile folder after the user: a non-ASCII name keeps every
+# test honest about paths outside ASCII (C:\users\jörg\...).
+export USER=${ORVANE_TEST_USER:-jörg} LOGNAME=${ORVANE_TEST_USER:-jörg}
 unset DISPLAY WAYLAND_DISPLAY
 
 xvfb_pid=""
