@@ -1,0 +1,83 @@
+#include "CommonDlg.h"
+
+#include "Handles.h"
+
+CommonDlg::~CommonDlg() = default;
+
+int CommonDlg::OnInitDialog(HWND wnd) {
+    m_hWnd = wnd;
+    const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    RECT rect{};
+    GetWindowRect(wnd, &rect);
+    if (m_bFixedSize) rect = RECT{0, 0, Scale(m_nWidth), Scale(m_nHeight)};
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    MoveWindow(wnd, (screenWidth - width) / 2, (screenHeight - height) / 2, width, height, FALSE);
+    return 1;
+}
+
+INT_PTR CommonDlg::DialogProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    const int r = OnMessage(message, wParam, lParam);
+    switch (message) {
+    case WM_INITDIALOG:
+        OnInitDialog(wnd);
+        return 1;
+    case WM_CREATE:
+        OnCreate();
+        return 1;
+    case WM_PAINT:
+        OnPaint();
+        return r;
+    case WM_COMMAND: {
+        const int id = LOWORD(wParam);
+        if ((id == IDOK && (m_nCloseFlags & kCloseOnOk)) || (id == IDCANCEL && (m_nCloseFlags & kCloseOnCancel))) {
+            EndDialog(wnd, 0);
+            return 1;
+        }
+        return OnCommand(wParam, lParam);
+    }
+    case WM_LBUTTONDOWN:
+        if (r) {
+            OutputDebugStringA("WM_LBUTTONDOWN  SetCapture\n");
+            SetCapture(m_hWnd);
+        } else {
+            // A press on no control moves the borderless window: hand the
+            // platform a press on a caption so its own move loop runs.
+            POINT pt{LOWORD(lParam), HIWORD(lParam)};
+            ClientToScreen(wnd, &pt);
+            SendMessageW(wnd, WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(pt.x, pt.y));
+        }
+        return r;
+    case WM_LBUTTONUP:
+        OutputDebugStringA("WM_LBUTTONDOWN  ReleaseCapture\n");
+        ReleaseCapture();
+        return r;
+    default:
+        return r;
+    }
+}
+
+int CommonDlg::OnMessage(UINT, WPARAM, LPARAM) { return 0; }
+int CommonDlg::OnCommand(WPARAM, LPARAM) { return 0; }
+int CommonDlg::OnSpare(WPARAM, LPARAM) { return 0; }
+void CommonDlg::OnPaint() {}
+void CommonDlg::OnCreate() {}
+
+int CommonDlg::GetDpi() {
+    int dpi = 0;
+    if (m_hWnd && IsWindow(m_hWnd)) {
+        WindowDc dc(m_hWnd);
+        if (dc) dpi = GetDeviceCaps(dc.get(), LOGPIXELSX);
+    }
+    // Without a readable value the window would get size 0; design pixels
+    // are the sound fallback.
+    return dpi > 0 ? dpi : 96;
+}
+
+int CommonDlg::Scale(int value) { return value * GetDpi() / 96; }
+
+int CommonDlg::FillSolid(HDC dc, const RECT* rect, COLORREF colour) {
+    UniqueGdi<HBRUSH> brush(CreateSolidBrush(colour));
+    return FillRect(dc, rect, brush.get());
+}
