@@ -142,9 +142,7 @@ FolderLink MakeFolderLink(const std::wstring& link, const std::wstring& target) 
         unixTarget.find(' ') != std::string::npos)
         return FolderLink::None;
     // Wine starts Unix programs through CreateProcess.
-    RunProcess(L"Z:\\bin\\ln -s " + std::wstring(unixTarget.begin(), unixTarget.end()) + L" " +
-                   std::wstring(unixLink.begin(), unixLink.end()),
-               10000);
+    RunProcess(L"Z:\\bin\\ln -s " + Widen(unixTarget) + L" " + Widen(unixLink), 10000);
     // Wine gives no waitable handle for a Unix program: watch for its result.
     for (int i = 0; i < 100 && !IsListedAsLink(link); ++i) Sleep(50);
     return IsListedAsLink(link) ? FolderLink::UnixThroughWine : FolderLink::None;
