@@ -74,3 +74,48 @@ bool MakeArchive(const std::wstring& archive, const std::wstring& folder, const 
 }
 
 }  // namespace package_testing
+
+#include "PackageBuilder.h"
+
+namespace package_testing {
+
+bool BuildTestPackage(const std::wstring& path, const std::wstring& workFolder, const FileTree& tree,
+                      const std::string& uninstaller, const std::string& level) {
+    const std::wstring source = workFolder + L"\\package-src";
+    testing_support::RemoveTree(source);
+    CreateDirectoryW(source.c_str(), nullptr);
+    WriteTree(source, tree);
+    PackageBuildOptions options;
+    options.sourceFolder = source;
+    options.output = path;
+    options.level = level;
+    {
+        options.uninstaller = workFolder + L"\\uninstaller-image.exe";
+        testing_support::WriteFileBytes(options.uninstaller, uninstaller);
+    }
+    PackageHeader::SetFieldText(options.header.productName, "Orvane");
+    PackageHeader::SetFieldText(options.header.installFolderName, "Orvane");
+    std::string error;
+    const bool ok = BuildPackage(options, error);
+    testing_support::RemoveTree(source);
+    DeleteFileW(options.uninstaller.c_str());
+    return ok;
+}
+
+PackageHeader HeaderOf(const std::string& package) {
+    PackageHeader h;
+    uint64_t offset = 0;
+    memcpy(&offset, package.data() + 32, 8);
+    memcpy(static_cast<void*>(&h), package.data() + offset, sizeof(h));
+    return h;
+}
+
+std::string WithHeader(std::string package, const PackageHeader& header) {
+    uint64_t offset = 0;
+    memcpy(&offset, package.data() + 32, 8);
+    package.replace(static_cast<size_t>(offset), sizeof(header), reinterpret_cast<const char*>(&header),
+                    sizeof(header));
+    return package;
+}
+
+}  // namespace package_testing

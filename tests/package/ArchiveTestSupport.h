@@ -41,3 +41,18 @@ bool MakeArchive(const std::wstring& archive, const std::wstring& folder, const 
 std::string Narrow(const std::wstring& text);
 
 }  // namespace package_testing
+
+#include "PackageHeader.h"
+
+namespace package_testing {
+
+// A package made by the package builder from tree, with the given image.
+// The header's productName is "Orvane" and its folder name "Orvane".
+bool BuildTestPackage(const std::wstring& path, const std::wstring& workFolder, const FileTree& tree,
+                      const std::string& uninstaller, const std::string& level = "5");
+
+// The header inside a package file, and the file with a changed header.
+PackageHeader HeaderOf(const std::string& package);
+std::string WithHeader(std::string package, const PackageHeader& header);
+
+}  // namespace package_testing
