@@ -1,0 +1,63 @@
+// The tests' side of the loopback mirrors: their behaviour per host, what
+// they saw, and the payload files they serve.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace mirrors {
+
+// nginx serves 127.0.0.2-5, our misbehaving server 127.0.0.6-9.
+struct Request {
+    double t = 0;
+    std::string host, scheme, method, path, range, ua;
+    int status = 0;
+    int64_t bytes = 0;
+};
+
+struct Echo {
+    double t = 0;
+    std::string host;
+    int id = 0;
+};
+
+// The fixture's folder (Wine path) and a file in it.
+std::wstring Folder();
+std::wstring PayloadPath(const std::string& name);
+// "http[s]://host/download/" + path
+std::string Url(const std::string& host, const std::string& path, bool https = false);
+// The same on the fallback host marker's path.
+std::string FallbackUrl(const std::string& host, const std::string& name, bool https = false);
+
+// Replaces the scenario (JSON object keyed by host); "{}" for plain mirrors.
+void SetScenario(const std::string& json);
+
+// Remembers where the logs end; reads what was logged after that.
+class Log {
+public:
+    Log();
+    std::vector<Request> Requests() const;  // both servers, in time order
+    std::vector<Echo> Echoes() const;
+    // Sum of body bytes the mirrors sent.
+    int64_t BytesSent() const;
+
+private:
+    int64_t own_ = 0, nginx_ = 0, icmp_ = 0;
+};
+
+// Every request to one host, in order.
+std::vector<Request> ForHost(const std::vector<Request>& all, const std::string& host);
+
+// The payload's whole digest and block digests, upper case.
+struct Digests {
+    std::string whole;
+    std::vector<std::string> blocks;
+    int64_t size = 0;
+};
+Digests PayloadDigests(const std::string& name);
+
+// A manifest for the payload with the given URLs.
+std::string Manifest(const std::string& name, const std::vector<std::string>& urls, int version = 1);
+
+}  // namespace mirrors
