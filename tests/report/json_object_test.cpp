@@ -363,7 +363,8 @@ TEST(CJsonObjectTest, CopiesAreIndependentTrees) {
     CJsonObject doc("{\"inner\":{\"x\":1}}");
     EXPECT_TRUE(doc.Get("inner", doc));
     EXPECT_EQ(doc.ToString(), "{\"x\":1}");
-    doc = doc;
+    CJsonObject& same = doc;
+    doc = same;
     EXPECT_EQ(doc.ToString(), "{\"x\":1}");
     EXPECT_TRUE(doc.Add("self", doc));
     EXPECT_EQ(doc.ToString(), "{\"x\":1,\"self\":{\"x\":1}}");
