@@ -140,6 +140,29 @@ LRESULT CALLBACK OwnerWindow::Proc(HWND wnd, UINT message, WPARAM wParam, LPARAM
     return DefWindowProcW(wnd, message, wParam, lParam);
 }
 
+namespace {
+BOOL CALLBACK FindDialogProc(HWND wnd, LPARAM param) {
+    wchar_t cls[32] = {};
+    GetClassNameW(wnd, cls, 32);
+    if (IsWindowVisible(wnd) && lstrcmpW(cls, L"#32770") == 0) {
+        *reinterpret_cast<HWND*>(param) = wnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+}  // namespace
+
+HWND FindThreadDialog(DWORD threadId, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    HWND found = nullptr;
+    while (!found) {
+        EnumThreadWindows(threadId, FindDialogProc, reinterpret_cast<LPARAM>(&found));
+        if (found || GetTickCount() - start > timeoutMs) break;
+        Sleep(20);
+    }
+    return found;
+}
+
 void Pump(DWORD ms) {
     const DWORD start = GetTickCount();
     do {

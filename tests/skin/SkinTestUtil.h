@@ -61,6 +61,10 @@ private:
     HWND wnd_ = nullptr;
 };
 
+// The first visible dialog window (class #32770) of the thread, waiting up
+// to timeoutMs for it to appear; null when none did.
+HWND FindThreadDialog(DWORD threadId, DWORD timeoutMs);
+
 // Handles the thread's pending messages for about ms milliseconds.
 void Pump(DWORD ms);
 

@@ -1,0 +1,85 @@
+// Child process of the DPI tests: opens fixed-size dialogs and the message box
+// at the DPI this process started with and writes what it measured:
+// "dpi w1 h1 x1 y1 w2 h2 x2 y2 boxW boxH header footer corner result".
+#include <windows.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "CommonDlg.h"
+#include "SkinMessageBox.h"
+#include "SkinTestUtil.h"
+
+namespace {
+
+class ProbeDlg : public CommonDlg {
+public:
+    ProbeDlg(int width, int height) {
+        m_bFixedSize = 1;
+        m_nWidth = width;
+        m_nHeight = height;
+    }
+};
+
+ProbeDlg* g_dlg = nullptr;
+
+INT_PTR CALLBACK ProbeProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    return g_dlg ? g_dlg->DialogProc(wnd, message, wParam, lParam) : 0;
+}
+
+RECT Measure(int width, int height, int* dpi) {
+    ProbeDlg dlg(width, height);
+    g_dlg = &dlg;
+    HWND wnd = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(173), nullptr, ProbeProc, 0);
+    RECT r{};
+    GetWindowRect(wnd, &r);
+    if (dpi) *dpi = dlg.GetDpi();
+    DestroyWindow(wnd);
+    g_dlg = nullptr;
+    return r;
+}
+
+COLORREF PixelOf(HWND wnd, int x, int y) {
+    HDC dc = GetDC(wnd);
+    const COLORREF c = GetPixel(dc, x, y);
+    ReleaseDC(wnd, dc);
+    return c;
+}
+
+unsigned Rgb(COLORREF c) { return GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c); }
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) return 2;
+    int dpi = 0;
+    const RECT a = Measure(622, 405, &dpi);
+    const RECT b = Measure(420, 210, nullptr);
+
+    int boxW = 0, boxH = 0;
+    unsigned header = 0, footer = 0, corner = 0;
+    const DWORD threadId = GetCurrentThreadId();
+    std::thread driver([&] {
+        HWND box = skin_test::FindThreadDialog(threadId, 5000);
+        if (!box) return;
+        Sleep(400);  // a few frames of the redraw thread
+        RECT r{};
+        GetWindowRect(box, &r);
+        boxW = r.right - r.left;
+        boxH = r.bottom - r.top;
+        header = Rgb(PixelOf(box, boxW - 2, 30));
+        footer = Rgb(PixelOf(box, 150, 183));
+        corner = Rgb(PixelOf(box, boxW - 1, boxH - 1));
+        PostMessageW(box, WM_CLOSE, 0, 0);
+    });
+    const int result = ShowSkinMessageBox(nullptr, L"Probe", L"Measuring the box.", L"OK");
+    driver.join();
+
+    FILE* f = _wfopen(argv[1], L"w");
+    if (!f) return 3;
+    fprintf(f, "%d %ld %ld %ld %ld %ld %ld %ld %ld %d %d %06x %06x %06x %d\n", dpi, a.right - a.left, a.bottom - a.top,
+            a.left, a.top, b.right - b.left, b.bottom - b.top, b.left, b.top, boxW, boxH, header, footer, corner,
+            result);
+    fclose(f);
+    return 0;
+}
