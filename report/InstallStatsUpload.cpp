@@ -11,6 +11,7 @@
 #include "HttpTransfer.h"
 #include "InstallStatsReporter.h"
 #include "JFile.h"
+#include "Log.h"
 #include "SystemInfo.h"
 #include "Text.h"
 #include "WebStatsManager.h"
@@ -156,7 +157,10 @@ bool InstallStatsReporter::Upload(const std::string& url, const std::string& rep
     CurlHandle handle;
     if (!handle.curl) return false;
     report_http::TransferGuard guard(UploadLimits(deadline));
-    if (!guard.Apply(handle.curl)) return false;
+    if (!guard.Apply(handle.curl)) {
+        WriteLog("InstallStatsReporter: report not sent, time limit reached\n");
+        return false;
+    }
 
     curl_httppost* last = nullptr;
     curl_formadd(&handle.form, &last, CURLFORM_COPYNAME, "index", CURLFORM_COPYCONTENTS, "common_soft_install",
@@ -182,8 +186,15 @@ bool InstallStatsReporter::Upload(const std::string& url, const std::string& rep
     curl_easy_setopt(handle.curl, CURLOPT_WRITEDATA, &reply);
     curl_easy_setopt(handle.curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle.curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    if (curl_easy_perform(handle.curl) != CURLE_OK) return false;
-    return IsAccepted(reply);
+    CURLcode result = curl_easy_perform(handle.curl);
+    if (result != CURLE_OK) {
+        WriteLog("InstallStatsReporter: report not sent, curl %d: %s\n", static_cast<int>(result),
+                 curl_easy_strerror(result));
+        return false;
+    }
+    if (IsAccepted(reply)) return true;
+    WriteLog("InstallStatsReporter: report not accepted, reply of %u bytes\n", static_cast<unsigned>(reply.size()));
+    return false;
 }
 
 bool InstallStatsReporter::UploadUserInfo(UserInfoUpload& info) {

@@ -32,6 +32,8 @@ std::string Call(const std::string& url, const std::string* body) {
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, 10L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
     if (body) {
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body->c_str());
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body->size()));
@@ -54,6 +56,8 @@ std::string UploadStatsUrl() { return "http://" REPORT_UPLOAD_HOST ":" REPORT_ST
 std::string UploadAnalyticsUrl() { return "http://" REPORT_UPLOAD_HOST ":" REPORT_ANALYTICS_PORT; }
 std::string ClientAnalyticsUrl() { return "http://" REPORT_CLIENT_HOST ":" REPORT_ANALYTICS_PORT; }
 std::string UnusedUrl() { return "http://" REPORT_UPLOAD_HOST ":" REPORT_UNUSED_PORT; }
+std::string UploadStatsTlsUrl() { return "https://" REPORT_UPLOAD_HOST ":" REPORT_STATS_TLS_PORT; }
+std::string UploadAnalyticsTlsUrl() { return "https://" REPORT_UPLOAD_HOST ":" REPORT_ANALYTICS_TLS_PORT; }
 
 void ResetService(const std::string& base) {
     std::string empty;

@@ -14,6 +14,9 @@ std::string UploadStatsUrl();      // base of the statistics service used by the
 std::string UploadAnalyticsUrl();  // base of the analytics service used by the reporter tests
 std::string ClientAnalyticsUrl();  // base of the analytics service used by the client tests
 std::string UnusedUrl();           // a loopback port where nothing listens
+// The same two services of the reporter tests over HTTPS (self-signed certificate for "localhost").
+std::string UploadStatsTlsUrl();
+std::string UploadAnalyticsTlsUrl();
 
 // The service's control channel: default behaviour and no records; a new
 // behaviour (a JSON object text); every request recorded since the reset.

@@ -6,7 +6,8 @@
 
 `start` runs one server process in the background (its PID in DIR/services.pid)
 and returns once every listener accepts connections. KIND is "stats" or
-"analytics". Each listener keeps its own behaviour and request records:
+"analytics", with "+tls" for HTTPS under a fresh self-signed certificate for
+"localhost" (made with openssl in DIR). Each listener keeps its own behaviour and request records:
 
     POST /_control/reset       default behaviour, no records
     POST /_control/behaviour   JSON object, see Behaviour below
@@ -25,6 +26,7 @@ import os
 import signal
 import socket
 import socketserver
+import ssl
 import subprocess
 import sys
 import threading
@@ -276,17 +278,33 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
         super().__init__((listener.host, listener.port), Handler)
 
 
-def parse_listen(spec):
-    name, rest = spec.split("=", 1)
+def parse_listen(text):
+    name, rest = text.split("=", 1)
     kind, address = rest.split("@", 1)
     host, port = address.rsplit(":", 1)
     if not host.startswith("127."):
         raise SystemExit(f"refusing to listen outside loopback: {host}")
-    return Listener(name, kind, host, int(port))
+    listener = Listener(name, kind.replace("+tls", ""), host, int(port))
+    listener.tls = kind.endswith("+tls")
+    return listener
+
+
+def make_certificate(state_dir):
+    """A fresh self-signed certificate for the TLS listeners."""
+    cert, key = os.path.join(state_dir, "cert.pem"), os.path.join(state_dir, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                    "-days", "2", "-subj", "/CN=localhost"], check=True, timeout=60,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return cert, key
 
 
 def serve(args):
-    servers = [Server(parse_listen(spec)) for spec in args.listen]
+    servers = [Server(parse_listen(text)) for text in args.listen]
+    for server in servers:
+        if server.listener.tls:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(os.path.join(args.state_dir, "cert.pem"), os.path.join(args.state_dir, "key.pem"))
+            server.socket = context.wrap_socket(server.socket, server_side=True)
     for server in servers:
         threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True).start()
     stop = threading.Event()
@@ -302,15 +320,17 @@ def start(args):
     pid_file = os.path.join(args.state_dir, "services.pid")
     if os.path.exists(pid_file):
         stop(args)
-    command = [sys.executable, os.path.abspath(__file__), "serve", "--lifetime", str(args.lifetime)]
-    for spec in args.listen:
-        command += ["--listen", spec]
+    make_certificate(args.state_dir)
+    command = [sys.executable, os.path.abspath(__file__), "serve", "--lifetime", str(args.lifetime),
+               "--state-dir", args.state_dir]
+    for text in args.listen:
+        command += ["--listen", text]
     with open(os.path.join(args.state_dir, "services.log"), "ab") as log:
         process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                                    start_new_session=True, close_fds=True)
     with open(pid_file, "w") as out:
         out.write(str(process.pid))
-    targets = [parse_listen(spec) for spec in args.listen]
+    targets = [parse_listen(text) for text in args.listen]
     deadline = time.time() + 15
     while time.time() < deadline:
         if process.poll() is not None:

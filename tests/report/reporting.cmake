@@ -5,6 +5,8 @@ set(report_upload_host 127.0.0.109)
 set(report_client_host 127.0.0.110)
 set(report_stats_port 18091)
 set(report_analytics_port 18092)
+set(report_stats_tls_port 18093)
+set(report_analytics_tls_port 18094)
 set(report_unused_port 18099)
 set(report_services_dir ${CMAKE_CURRENT_BINARY_DIR}/report-services)
 set(report_services ${CMAKE_CURRENT_LIST_DIR}/report_services.py)
@@ -14,6 +16,7 @@ target_link_libraries(report_test_support PUBLIC report GTest::gtest)
 target_compile_definitions(report_test_support PRIVATE
   REPORT_UPLOAD_HOST="${report_upload_host}" REPORT_CLIENT_HOST="${report_client_host}"
   REPORT_STATS_PORT="${report_stats_port}" REPORT_ANALYTICS_PORT="${report_analytics_port}"
+  REPORT_STATS_TLS_PORT="${report_stats_tls_port}" REPORT_ANALYTICS_TLS_PORT="${report_analytics_tls_port}"
   REPORT_UNUSED_PORT="${report_unused_port}")
 
 orvane_add_gtest(report_documents_test
@@ -35,7 +38,9 @@ add_test(NAME report_services_start
   COMMAND python3 ${report_services} start --state-dir ${report_services_dir} --lifetime 1800
     --listen upload_stats=stats@${report_upload_host}:${report_stats_port}
     --listen upload_analytics=analytics@${report_upload_host}:${report_analytics_port}
-    --listen client_analytics=analytics@${report_client_host}:${report_analytics_port})
+    --listen client_analytics=analytics@${report_client_host}:${report_analytics_port}
+    --listen upload_stats_tls=stats+tls@${report_upload_host}:${report_stats_tls_port}
+    --listen upload_analytics_tls=analytics+tls@${report_upload_host}:${report_analytics_tls_port})
 set_tests_properties(report_services_start PROPERTIES FIXTURES_SETUP report_services TIMEOUT 30)
 add_test(NAME report_services_stop COMMAND python3 ${report_services} stop --state-dir ${report_services_dir})
 set_tests_properties(report_services_stop PROPERTIES FIXTURES_CLEANUP report_services TIMEOUT 30)

@@ -10,6 +10,7 @@
 #include <regex>
 
 #include "InstallStatsReporter.h"
+#include "Log.h"
 #include "ReportTestSupport.h"
 #include "SystemInfo.h"
 #include "TestSupport.h"
@@ -290,6 +291,8 @@ TEST_F(UploadTest, AcceptanceReply) {
         {R"({"mode":"huge"})", false},
         {R"({"mode":"raw","raw":"[{\"result\":{\"res\":true}}]"})", false},
     };
+    std::wstring logPath = folder_ / L"reporter.log";
+    GetLog()->Init(logPath);
     auto reporter = Reporter();
     for (const Case& c : cases) {
         ResetService(UploadStatsUrl());
@@ -299,6 +302,12 @@ TEST_F(UploadTest, AcceptanceReply) {
             << c.behaviour;
         EXPECT_EQ(Reports().size(), 1u) << c.behaviour;
     }
+    // Each failure leaves one line in the install log, without the reply.
+    std::string log = testing_support::ReadFileBytes(logPath);
+    EXPECT_THAT(log, ::testing::HasSubstr("InstallStatsReporter: report not accepted, reply of 41 bytes"));
+    EXPECT_THAT(log, ::testing::HasSubstr("InstallStatsReporter: report not sent, curl 52: "));
+    EXPECT_THAT(log, ::testing::HasSubstr("InstallStatsReporter: report not sent, curl 23: "));  // over the reply cap
+    EXPECT_THAT(log, ::testing::Not(::testing::HasSubstr("rejected")));
 }
 
 // Ten tries 500 ms apart as the start thread makes them, each asking the
@@ -365,6 +374,23 @@ TEST_F(UploadTest, ReportWithoutUsableClientData) {
         ASSERT_EQ(reports.size(), 1u);
         EXPECT_THAT(TopKeys(Leaves(reports[0])), ElementsAre("app", "install")) << "cache '" << cache << "'";
     }
+}
+
+// The real services are reached over HTTPS: both transfers work through
+// Schannel against a self-signed certificate for another host name, as the
+// peer is not verified.
+TEST_F(UploadTest, ReportsOverHttps) {
+    ResetService(UploadStatsTlsUrl());
+    ResetService(UploadAnalyticsTlsUrl());
+    SetBehaviour(UploadAnalyticsTlsUrl(), kClientData);
+    InstallStatsParams params = Params(logPath_);
+    params.strWebStatsUrl = UploadAnalyticsTlsUrl();
+    InstallStatsReporter reporter(UploadStatsTlsUrl() + "/api/common_json_post/", params);
+    ASSERT_TRUE(reporter.SendStartReport());
+    auto reports = Requests(UploadStatsTlsUrl());
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_THAT(TopKeys(Leaves(reports[0])), ElementsAre("api_version", "user_info", "app", "install"));
+    EXPECT_EQ(Requests(UploadAnalyticsTlsUrl()).size(), 1u);
 }
 
 // A run closed before any download: 0 download seconds, status "cancel".
