@@ -3,12 +3,15 @@
 //   helper parse-name OUT        option "\n" source of its own file name
 //   helper command-line OUT      its command line, UTF-16
 //   helper sleep MS              sleeps, then exits 0
+//   helper run-unelevated OUT    starts itself through RunUnelevated in
+//                                "command-line OUT.child" mode; writes the result
 #include <windows.h>
 
 #include <cstdlib>
 #include <cwchar>
 #include <string>
 
+#include "Process.h"
 #include "Text.h"
 
 namespace {
@@ -35,6 +38,14 @@ int wmain(int argc, wchar_t** argv) {
         std::string option = "untouched", source = "untouched";
         ParseSetupFileName(option, source);
         const std::string text = option + "\n" + source;
+        return WriteBytes(argv[2], text.data(), text.size()) ? 0 : 1;
+    }
+    if (mode == L"run-unelevated") {
+        wchar_t self[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        const std::wstring child = std::wstring(argv[2]) + L".child";
+        const int result = RunUnelevated(self, L"command-line \"" + child + L"\"", L"", SW_SHOWNORMAL);
+        const std::string text = std::to_string(result);
         return WriteBytes(argv[2], text.data(), text.size()) ? 0 : 1;
     }
     if (mode == L"command-line") {
