@@ -1,0 +1,65 @@
+// Czech. The Accept and Join boxes and the two links after them read as one
+// sentence each.
+#include "LangTables.h"
+
+namespace {
+
+const LangEntry kRows[] = {
+    {0, L"Spustit instalaci"},
+    {1, L"Vlastní"},
+    {4, L"Vytvořit zástupce na ploše"},
+    {5, L"Vytvořit zástupce v nabídce Start"},
+    {6, L"Spouštět automaticky při startu systému"},
+    {9, L"Spustit __PRODUCT_NAME__"},
+    {10, L"Opravdu chcete ukončit instalaci aplikace __PRODUCT_NAME__?"},
+    {11, L"OK"},
+    {12, L"Storno"},
+    {13, L"V instalaci nelze pokračovat, protože aplikace Quillon je již spuštěna. Zavřete ji a zkuste to znovu, nebo ji ukončete vynuceně."},
+    {14, L"Zkusit znovu"},
+    {15, L"Vynutit ukončení"},
+    {16, L"Vytvořit ikonu na panelu Snadné spuštění"},
+    {2, L"Přijímám"},
+    {3, L"licenční smlouvu s koncovým uživatelem"},
+    {7, L"Zapojit se"},
+    {8, L"do programu zlepšování uživatelské zkušenosti"},
+    {28, L"Systém Windows XP již není podporován."},
+    {29, L"Systém Windows Vista již není podporován."},
+    {30, L"Aplikace __PRODUCT_NAME__ nepodporuje váš současný operační systém."},
+    {18, L"Co je nového"},
+    {19, L"Ano"},
+    {20, L"Ne"},
+    {32, L"Na vybrané jednotce není dostatek volného místa."},
+    {31, L"Instalační cesta je neplatná."},
+    {22, L"Opravdu chcete provést odinstalaci?"},
+    {23, L"Odinstalovat"},
+    {24, L"Zachovat moje osobní nastavení."},
+    {25, L"Probíhá odinstalace..."},
+    {26, L"Odinstalace dokončena! Děkujeme za vaši podporu!"},
+    {27, L"Dokončit"},
+    {17, L"Vyberte složku ze seznamu níže a klikněte na tlačítko OK."},
+    {33, L"Jejda! Tato verze aplikace __PRODUCT_NAME__ funguje pouze v 64bitovém operačním systému. Stáhněte si a nainstalujte 32bitovou verzi."},
+    {34, L"Aplikace __PRODUCT_NAME__ zatím funguje pouze v 64bitové verzi systému Windows."},
+    {35, L"Odinstalovat"},
+    {36, L" – odinstalace"},
+    {37, L" – aplikace"},
+    {38, L" online"},
+    {39, L" – webové stránky"},
+    {40, L"Chcete-li nainstalovat novou verzi, musíte restartovat počítač. Chcete pokračovat?"},
+    {41, L"Restartovat nyní"},
+    {42, L"Stahování se nezdařilo. Zkuste to znovu nebo si stáhněte offline instalační program z webu www.tarvex.com."},
+    {43, L"Online instalační program je zastaralý. Stáhněte si nejnovější verzi z webu www.tarvex.com."},
+    {44, L"Probíhá stahování..."},
+    {45, L"Probíhá kontrola dat, čekejte prosím..."},
+    {46, L"Získávání informací o stahování..."},
+    {47, L"__PRODUCT_NAME__ online"},
+    {48, L"Odinstalovat __PRODUCT_NAME__"},
+    {21, L"Probíhá instalace..."},
+    {49, L"Spustit"},
+    {50, L"Instalace se automaticky spustí za XXX s."},
+    {51, L"Stahování instalačního souboru..."},
+    {52, L"oficiální"},
+};
+
+}  // namespace
+
+extern const LangTable kLangTableCzech = {kRows, sizeof(kRows) / sizeof(kRows[0])};

@@ -1,0 +1,65 @@
+// English: the complete table, and the fall-back for every text a
+// translation lacks.
+#include "LangTables.h"
+
+namespace {
+
+const LangEntry kRows[] = {
+    {0, L"Click to Install"},
+    {1, L"Custom"},
+    {4, L"Create a desktop shortcut"},
+    {5, L"Create a Start Menu shortcut"},
+    {6, L"Auto-run on System Startup"},
+    {9, L"Start __PRODUCT_NAME__"},
+    {10, L"Are you sure you want to quit __PRODUCT_NAME__ installation?"},
+    {11, L"OK"},
+    {12, L"Cancel"},
+    {13, L"Cannot proceed with the installation as Quillon is already running. Please close it to try again or force close."},
+    {14, L"Try Again"},
+    {15, L"Force Close"},
+    {16, L"Create a Quick Launch icon"},
+    {2, L"Accept"},
+    {3, L"User License Agreement"},
+    {7, L"Join"},
+    {8, L"User Experience Improvement Program"},
+    {28, L"Windows XP is not suppoeted anymore."},
+    {29, L"Windows Vista is not supported anymore."},
+    {30, L"__PRODUCT_NAME__ does not support your current operating system."},
+    {18, L"What's new"},
+    {19, L"Yes"},
+    {20, L"No"},
+    {32, L"There is not enough free space on the selected drive."},
+    {31, L"The installation path is invalid."},
+    {22, L"Are you sure you want to uninstall?"},
+    {23, L"Uninstall"},
+    {24, L"Keep my personal configurations."},
+    {25, L"Uninstalling..."},
+    {26, L"Uninstallation complete! Thanks for your support!"},
+    {27, L"Finish"},
+    {17, L"Select a folder from the list below, and then click OK."},
+    {33, L"Oops! This version of __PRODUCT_NAME__ only works on 64-bit operating system. Please download and install the 32-bit version."},
+    {34, L"__PRODUCT_NAME__ currently works on 64-bit Windows OS only."},
+    {35, L"Uninstall"},
+    {36, L"Uninstall Application"},
+    {37, L"Application"},
+    {38, L"Online"},
+    {39, L"Homepage"},
+    {40, L"You must restart your computer to install the new version. Are you sure to proceed?"},
+    {41, L"Restart Now"},
+    {42, L"Download failed, please retry or download the offline installer from www.tarvex.com."},
+    {43, L"The Online Installer is out of date, please download the latest version at www.tarvex.com."},
+    {44, L"Downloading..."},
+    {45, L"Checking data, please wait..."},
+    {46, L"Gathering download information..."},
+    {47, L"__PRODUCT_NAME__ Online"},
+    {48, L"Uninstall __PRODUCT_NAME__"},
+    {21, L"Installing..."},
+    {49, L"Launch"},
+    {50, L"Installation will start automatically in XXX seconds."},
+    {51, L"Downloading setup file..."},
+    {52, L"official"},
+};
+
+}  // namespace
+
+extern const LangTable kLangTableEnglish = {kRows, sizeof(kRows) / sizeof(kRows[0])};

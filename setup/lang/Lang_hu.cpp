@@ -1,0 +1,65 @@
+// Hungarian. The Accept and Join boxes and the two links after them read as
+// one sentence each.
+#include "LangTables.h"
+
+namespace {
+
+const LangEntry kRows[] = {
+    {0, L"Telepítés"},
+    {1, L"Egyéni"},
+    {4, L"Parancsikon létrehozása az asztalon"},
+    {5, L"Parancsikon létrehozása a Start menüben"},
+    {6, L"Automatikus indítás a rendszer indulásakor"},
+    {9, L"__PRODUCT_NAME__ indítása"},
+    {10, L"Biztosan kilép a(z) __PRODUCT_NAME__ telepítőjéből?"},
+    {11, L"OK"},
+    {12, L"Mégse"},
+    {13, L"A telepítés nem folytatható, mert a Quillon már fut. Zárja be, és próbálja újra, vagy kényszerítse ki a bezárását."},
+    {14, L"Próbálja újra"},
+    {15, L"Kényszerített bezárás"},
+    {16, L"Gyorsindító ikon létrehozása"},
+    {2, L"Elfogadom"},
+    {3, L"a felhasználói licencszerződést"},
+    {7, L"Csatlakozom"},
+    {8, L"a felhasználói élmény javítását célzó programhoz"},
+    {28, L"A Windows XP már nem támogatott."},
+    {29, L"A Windows Vista már nem támogatott."},
+    {30, L"A(z) __PRODUCT_NAME__ nem támogatja a jelenlegi operációs rendszert."},
+    {18, L"Újdonságok"},
+    {19, L"Igen"},
+    {20, L"Nem"},
+    {32, L"Nincs elég szabad hely a kiválasztott meghajtón."},
+    {31, L"A telepítési útvonal érvénytelen."},
+    {22, L"Biztosan eltávolítja a programot?"},
+    {23, L"Eltávolítás"},
+    {24, L"Személyes beállításaim megtartása."},
+    {25, L"Eltávolítás folyamatban..."},
+    {26, L"Az eltávolítás kész! Köszönjük a támogatását!"},
+    {27, L"Befejezés"},
+    {17, L"Válasszon egy mappát az alábbi listából, majd kattintson az OK gombra."},
+    {33, L"Hoppá! A(z) __PRODUCT_NAME__ ezen verziója csak 64 bites operációs rendszeren működik. Töltse le és telepítse a 32 bites verziót."},
+    {34, L"A(z) __PRODUCT_NAME__ jelenleg csak 64 bites Windows rendszeren működik."},
+    {35, L"Eltávolítás"},
+    {36, L" eltávolítása"},
+    {37, L" alkalmazás"},
+    {38, L" online"},
+    {39, L" honlapja"},
+    {40, L"Az új verzió telepítéséhez újra kell indítania a számítógépet. Biztosan folytatja?"},
+    {41, L"Újraindítás most"},
+    {42, L"A letöltés nem sikerült. Próbálja újra, vagy töltse le az offline telepítőt a www.tarvex.com oldalról."},
+    {43, L"Az online telepítő elavult. Töltse le a legújabb verziót a www.tarvex.com oldalról."},
+    {44, L"Letöltés folyamatban..."},
+    {45, L"Adatok ellenőrzése, kérjük, várjon..."},
+    {46, L"Letöltési adatok lekérése..."},
+    {47, L"__PRODUCT_NAME__ online"},
+    {48, L"__PRODUCT_NAME__ eltávolítása"},
+    {21, L"Telepítés folyamatban..."},
+    {49, L"Indítás"},
+    {50, L"A telepítés XXX másodperc múlva automatikusan elindul."},
+    {51, L"A telepítőfájl letöltése..."},
+    {52, L"hivatalos"},
+};
+
+}  // namespace
+
+extern const LangTable kLangTableHungarian = {kRows, sizeof(kRows) / sizeof(kRows[0])};

@@ -1,0 +1,65 @@
+// Italian. The Accept and Join boxes and the two links after them read as
+// one sentence each.
+#include "LangTables.h"
+
+namespace {
+
+const LangEntry kRows[] = {
+    {0, L"Installa"},
+    {1, L"Personalizza"},
+    {4, L"Crea un collegamento sul desktop"},
+    {5, L"Crea un collegamento nel menu Start"},
+    {6, L"Esegui automaticamente all’avvio del sistema"},
+    {9, L"Avvia __PRODUCT_NAME__"},
+    {10, L"Vuoi davvero interrompere l’installazione di __PRODUCT_NAME__?"},
+    {11, L"OK"},
+    {12, L"Annulla"},
+    {13, L"Impossibile proseguire con l’installazione perché Quillon è già in esecuzione. Chiudilo per riprovare oppure forzane la chiusura."},
+    {14, L"Riprova"},
+    {15, L"Forza chiusura"},
+    {16, L"Crea un’icona di avvio veloce"},
+    {2, L"Accetto il"},
+    {3, L"Contratto di licenza con l’utente finale"},
+    {7, L"Partecipa al"},
+    {8, L"Programma per il miglioramento dell’esperienza utente"},
+    {28, L"Windows XP non è più supportato."},
+    {29, L"Windows Vista non è più supportato."},
+    {30, L"__PRODUCT_NAME__ non supporta il sistema operativo in uso."},
+    {18, L"Novità"},
+    {19, L"Sì"},
+    {20, L"No"},
+    {32, L"Spazio libero insufficiente sull’unità selezionata."},
+    {31, L"Il percorso di installazione non è valido."},
+    {22, L"Vuoi davvero disinstallare?"},
+    {23, L"Disinstalla"},
+    {24, L"Mantieni le mie impostazioni personali."},
+    {25, L"Disinstallazione in corso..."},
+    {26, L"Disinstallazione completata. Grazie del supporto!"},
+    {27, L"Fine"},
+    {17, L"Seleziona una cartella dall’elenco sottostante, quindi fai clic su OK."},
+    {33, L"Ops! Questa versione di __PRODUCT_NAME__ funziona solo su sistemi operativi a 64 bit. Scarica e installa la versione a 32 bit."},
+    {34, L"Al momento __PRODUCT_NAME__ funziona solo su Windows a 64 bit."},
+    {35, L"Disinstalla"},
+    {36, L" – Disinstallazione"},
+    {37, L" – Applicazione"},
+    {38, L" online"},
+    {39, L" – Sito web"},
+    {40, L"Per installare la nuova versione è necessario riavviare il computer. Vuoi procedere?"},
+    {41, L"Riavvia ora"},
+    {42, L"Download non riuscito. Riprova oppure scarica il programma di installazione offline da www.tarvex.com."},
+    {43, L"Il programma di installazione online non è aggiornato. Scarica la versione più recente da www.tarvex.com."},
+    {44, L"Download in corso..."},
+    {45, L"Verifica dei dati in corso, attendere..."},
+    {46, L"Raccolta delle informazioni di download..."},
+    {47, L"__PRODUCT_NAME__ online"},
+    {48, L"Disinstalla __PRODUCT_NAME__"},
+    {21, L"Installazione in corso..."},
+    {49, L"Avvia"},
+    {50, L"L’installazione si avvierà automaticamente tra XXX secondi."},
+    {51, L"Download del file di installazione..."},
+    {52, L"ufficiale"},
+};
+
+}  // namespace
+
+extern const LangTable kLangTableItalian = {kRows, sizeof(kRows) / sizeof(kRows[0])};

@@ -1,0 +1,65 @@
+// Polish. The Accept and Join boxes and the two links after them read as
+// one sentence each.
+#include "LangTables.h"
+
+namespace {
+
+const LangEntry kRows[] = {
+    {0, L"Zainstaluj"},
+    {1, L"Dostosuj"},
+    {4, L"Utwórz skrót na pulpicie"},
+    {5, L"Utwórz skrót w menu Start"},
+    {6, L"Uruchamiaj automatycznie przy starcie systemu"},
+    {9, L"Uruchom __PRODUCT_NAME__"},
+    {10, L"Czy na pewno chcesz przerwać instalację programu __PRODUCT_NAME__?"},
+    {11, L"OK"},
+    {12, L"Anuluj"},
+    {13, L"Nie można kontynuować instalacji, ponieważ program Quillon jest już uruchomiony. Zamknij go i spróbuj ponownie lub wymuś jego zamknięcie."},
+    {14, L"Ponów"},
+    {15, L"Wymuś zamknięcie"},
+    {16, L"Utwórz ikonę szybkiego uruchamiania"},
+    {2, L"Akceptuję"},
+    {3, L"umowę licencyjną użytkownika"},
+    {7, L"Dołącz"},
+    {8, L"do programu poprawy komfortu użytkowania"},
+    {28, L"System Windows XP nie jest już obsługiwany."},
+    {29, L"System Windows Vista nie jest już obsługiwany."},
+    {30, L"Program __PRODUCT_NAME__ nie obsługuje Twojego obecnego systemu operacyjnego."},
+    {18, L"Co nowego"},
+    {19, L"Tak"},
+    {20, L"Nie"},
+    {32, L"Na wybranym dysku jest za mało wolnego miejsca."},
+    {31, L"Ścieżka instalacji jest nieprawidłowa."},
+    {22, L"Czy na pewno chcesz odinstalować program?"},
+    {23, L"Odinstaluj"},
+    {24, L"Zachowaj moje ustawienia osobiste."},
+    {25, L"Trwa odinstalowywanie..."},
+    {26, L"Dezinstalacja zakończona! Dziękujemy za wsparcie!"},
+    {27, L"Zakończ"},
+    {17, L"Wybierz folder z poniższej listy, a następnie kliknij przycisk OK."},
+    {33, L"Ups! Ta wersja programu __PRODUCT_NAME__ działa tylko w 64-bitowym systemie operacyjnym. Pobierz i zainstaluj wersję 32-bitową."},
+    {34, L"Program __PRODUCT_NAME__ działa obecnie tylko w 64-bitowym systemie Windows."},
+    {35, L"Odinstaluj"},
+    {36, L" – dezinstalacja"},
+    {37, L" – aplikacja"},
+    {38, L" online"},
+    {39, L" – strona internetowa"},
+    {40, L"Aby zainstalować nową wersję, należy ponownie uruchomić komputer. Czy chcesz kontynuować?"},
+    {41, L"Uruchom ponownie teraz"},
+    {42, L"Pobieranie nie powiodło się. Spróbuj ponownie lub pobierz instalator offline ze strony www.tarvex.com."},
+    {43, L"Instalator online jest nieaktualny. Pobierz najnowszą wersję ze strony www.tarvex.com."},
+    {44, L"Trwa pobieranie..."},
+    {45, L"Sprawdzanie danych, proszę czekać..."},
+    {46, L"Pobieranie informacji o plikach..."},
+    {47, L"__PRODUCT_NAME__ online"},
+    {48, L"Odinstaluj __PRODUCT_NAME__"},
+    {21, L"Trwa instalacja..."},
+    {49, L"Uruchom"},
+    {50, L"Instalacja rozpocznie się automatycznie za XXX s."},
+    {51, L"Pobieranie pliku instalacyjnego..."},
+    {52, L"oficjalna"},
+};
+
+}  // namespace
+
+extern const LangTable kLangTablePolish = {kRows, sizeof(kRows) / sizeof(kRows[0])};

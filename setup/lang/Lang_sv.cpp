@@ -1,0 +1,65 @@
+// Swedish. The Accept and Join boxes and the two links after them read as
+// one sentence each.
+#include "LangTables.h"
+
+namespace {
+
+const LangEntry kRows[] = {
+    {0, L"Installera"},
+    {1, L"Anpassa"},
+    {4, L"Skapa en genväg på skrivbordet"},
+    {5, L"Skapa en genväg på Start-menyn"},
+    {6, L"Kör automatiskt vid systemstart"},
+    {9, L"Starta __PRODUCT_NAME__"},
+    {10, L"Vill du avbryta installationen av __PRODUCT_NAME__?"},
+    {11, L"OK"},
+    {12, L"Avbryt"},
+    {13, L"Installationen kan inte fortsätta eftersom Quillon redan körs. Stäng Quillon och försök igen, eller tvinga det att stängas."},
+    {14, L"Försök igen"},
+    {15, L"Tvinga stängning"},
+    {16, L"Skapa en ikon i Snabbstart"},
+    {2, L"Godkänn"},
+    {3, L"licensavtalet"},
+    {7, L"Delta i"},
+    {8, L"programmet för förbättrad användarupplevelse"},
+    {28, L"Windows XP stöds inte längre."},
+    {29, L"Windows Vista stöds inte längre."},
+    {30, L"__PRODUCT_NAME__ stöder inte ditt nuvarande operativsystem."},
+    {18, L"Nyheter"},
+    {19, L"Ja"},
+    {20, L"Nej"},
+    {32, L"Det finns inte tillräckligt med ledigt utrymme på den valda enheten."},
+    {31, L"Installationssökvägen är ogiltig."},
+    {22, L"Vill du verkligen avinstallera?"},
+    {23, L"Avinstallera"},
+    {24, L"Behåll mina personliga inställningar."},
+    {25, L"Avinstallerar..."},
+    {26, L"Avinstallationen är klar! Tack för ditt stöd!"},
+    {27, L"Slutför"},
+    {17, L"Välj en mapp i listan nedan och klicka sedan på OK."},
+    {33, L"Hoppsan! Den här versionen av __PRODUCT_NAME__ fungerar bara på 64-bitars operativsystem. Ladda ned och installera 32-bitarsversionen."},
+    {34, L"__PRODUCT_NAME__ fungerar för närvarande bara på 64-bitars Windows."},
+    {35, L"Avinstallera"},
+    {36, L" – avinstallation"},
+    {37, L" – program"},
+    {38, L" online"},
+    {39, L" – webbplats"},
+    {40, L"Du måste starta om datorn för att installera den nya versionen. Vill du fortsätta?"},
+    {41, L"Starta om nu"},
+    {42, L"Nedladdningen misslyckades. Försök igen eller ladda ned det fristående installationsprogrammet från www.tarvex.com."},
+    {43, L"Onlineinstallationsprogrammet är föråldrat. Ladda ned den senaste versionen från www.tarvex.com."},
+    {44, L"Laddar ned..."},
+    {45, L"Kontrollerar data, vänta..."},
+    {46, L"Hämtar nedladdningsinformation..."},
+    {47, L"__PRODUCT_NAME__ online"},
+    {48, L"Avinstallera __PRODUCT_NAME__"},
+    {21, L"Installerar..."},
+    {49, L"Starta"},
+    {50, L"Installationen startar automatiskt om XXX sekunder."},
+    {51, L"Laddar ned installationsfilen..."},
+    {52, L"officiell"},
+};
+
+}  // namespace
+
+extern const LangTable kLangTableSwedish = {kRows, sizeof(kRows) / sizeof(kRows[0])};

@@ -1,0 +1,65 @@
+// Chinese, traditional script: shown for every Chinese locale except the
+// simplified one of mainland China (sub-language 2), Singapore included.
+#include "LangTables.h"
+
+namespace {
+
+const LangEntry kRows[] = {
+    {0, L"立即安裝"},
+    {1, L"自訂"},
+    {4, L"建立桌面捷徑"},
+    {5, L"建立開始功能表捷徑"},
+    {6, L"系統啟動時自動執行"},
+    {9, L"啟動 __PRODUCT_NAME__"},
+    {10, L"確定要結束 __PRODUCT_NAME__ 的安裝嗎？"},
+    {11, L"確定"},
+    {12, L"取消"},
+    {13, L"Quillon 正在執行，無法繼續安裝。請將其關閉後重試，或強制關閉。"},
+    {14, L"重試"},
+    {15, L"強制關閉"},
+    {16, L"建立快速啟動圖示"},
+    {2, L"同意"},
+    {3, L"使用授權合約"},
+    {7, L"加入"},
+    {8, L"使用者體驗改善計畫"},
+    {28, L"已不再支援 Windows XP。"},
+    {29, L"已不再支援 Windows Vista。"},
+    {30, L"__PRODUCT_NAME__ 不支援您目前的作業系統。"},
+    {18, L"新功能"},
+    {19, L"是"},
+    {20, L"否"},
+    {32, L"所選磁碟機的可用空間不足。"},
+    {31, L"安裝路徑無效。"},
+    {22, L"確定要解除安裝嗎？"},
+    {23, L"解除安裝"},
+    {24, L"保留我的個人設定。"},
+    {25, L"正在解除安裝..."},
+    {26, L"解除安裝完成！感謝您的支持！"},
+    {27, L"完成"},
+    {17, L"請從下列清單中選取資料夾，然後按一下 [確定]。"},
+    {33, L"抱歉！此版本的 __PRODUCT_NAME__ 僅適用於 64 位元作業系統。請下載並安裝 32 位元版本。"},
+    {34, L"__PRODUCT_NAME__ 目前僅支援 64 位元 Windows 作業系統。"},
+    {35, L"解除安裝"},
+    {36, L" 解除安裝程式"},
+    {37, L" 應用程式"},
+    {38, L" 線上"},
+    {39, L" 首頁"},
+    {40, L"必須重新啟動電腦才能安裝新版本。確定要繼續嗎？"},
+    {41, L"立即重新啟動"},
+    {42, L"下載失敗，請重試，或從 www.tarvex.com 下載離線安裝程式。"},
+    {43, L"線上安裝程式已過期，請從 www.tarvex.com 下載最新版本。"},
+    {44, L"正在下載..."},
+    {45, L"正在檢查資料，請稍候..."},
+    {46, L"正在取得下載資訊..."},
+    {47, L"__PRODUCT_NAME__ 官方網站"},
+    {48, L"解除安裝 __PRODUCT_NAME__"},
+    {21, L"正在安裝..."},
+    {49, L"啟動"},
+    {50, L"安裝將於 XXX 秒後自動開始。"},
+    {51, L"正在下載安裝檔案..."},
+    {52, L"正式版"},
+};
+
+}  // namespace
+
+extern const LangTable kLangTableChineseTraditional = {kRows, sizeof(kRows) / sizeof(kRows[0])};
