@@ -1,0 +1,3 @@
+# The product definition: the description object and its two variants
+# (the compiled-in constants are ProductConfig.cpp, listed with the library).
+target_sources(setup_app PRIVATE ${CMAKE_CURRENT_LIST_DIR}/ProductInfo.cpp)
