@@ -118,9 +118,11 @@ void CWndShadow::Create(HWND parent, bool show) {
         reinterpret_cast<WNDPROC>(SetWindowLongPtrW(parent, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ParentProc)));
 }
 
-void CWndShadow::Show(HWND parent) {
+void CWndShadow::Show(HWND parent) { ShowFor(parent, false); }
+
+void CWndShadow::ShowFor(HWND parent, bool becomingVisible) {
     if (IsActive()) {
-        const LONG style = GetWindowLongW(parent, GWL_STYLE);
+        const LONG style = GetWindowLongW(parent, GWL_STYLE) | (becomingVisible ? WS_VISIBLE : 0);
         if (style & WS_VISIBLE) {
             m_Status |= kParentVisible;
             if (!(style & (WS_MAXIMIZE | WS_MINIMIZE))) m_Status |= kVisible;
@@ -186,7 +188,7 @@ LRESULT CALLBACK CWndShadow::ParentProc(HWND wnd, UINT message, WPARAM wParam, L
             const LRESULT result = CallWindowProcW(previous, wnd, message, wParam, lParam);
             if (wParam) {
                 self->m_bUpdate = true;
-                self->Show(wnd);
+                self->ShowFor(wnd, true);
             } else {
                 ShowWindow(self->m_hWnd, SW_HIDE);
                 self->m_Status &= static_cast<uint8_t>(~(kVisible | kParentVisible));

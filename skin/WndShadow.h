@@ -42,6 +42,9 @@ public:
 
 private:
     static LRESULT CALLBACK ParentProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // Show for a parent that is about to become visible (WM_SHOWWINDOW comes
+    // before the platform sets WS_VISIBLE) or whose style tells.
+    void ShowFor(HWND parent, bool becomingVisible);
     bool IsActive() const { return (m_Status & kEnabled) && !(m_Status & kDisabledByComposition); }
     void MoveToParent(HWND parent);
 

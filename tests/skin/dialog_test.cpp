@@ -123,10 +123,10 @@ TEST(SkinDialogTest, FixedSizeDialogIsScaledAndCentredOnThePrimaryScreen) {
     DestroyWindow(wnd);
 
     // Larger than the screen: a negative position.
-    TestDlg huge(3000, 2000, 3);
+    TestDlg huge(1400, 1100, 3);
     wnd = OpenModeless(huge);
     GetWindowRect(wnd, &t);
-    EXPECT_EQ(t.left, (sw - 3000) / 2);
+    EXPECT_EQ(t.left, (sw - 1400) / 2);
     EXPECT_LT(t.top, 0);
     DestroyWindow(wnd);
 }
@@ -276,7 +276,7 @@ TEST_P(SkinDpiTest, WindowSizesAreTruncatedScaledDesignSizes) {
     SetLogPixels(dpi);
     ScratchFolder scratch(L"skin_dpi");
     const std::wstring out = scratch / L"probe.txt";
-    const auto result = RunProcess(L"\"" + BuildPath(L"tests/skin/skin_dpi_probe.exe") + L"\" \"" + out + L"\"", 60000);
+    const auto result = RunProcess(L"\"" + BuildPath(L"tests/skin/skin_probe.exe") + L"\" \"" + out + L"\"", 60000);
     ASSERT_TRUE(result.finished);
     ASSERT_EQ(result.exitCode, 0u);
     const std::string text = ReadFileBytes(out);

@@ -1,6 +1,9 @@
-// Child process of the DPI tests: opens fixed-size dialogs and the message box
-// at the DPI this process started with and writes what it measured:
-// "dpi w1 h1 x1 y1 w2 h2 x2 y2 boxW boxH header footer corner result".
+// Child process of the skin tests, for what a process reads once when it
+// starts (its DPI, its Windows version). It writes what it measured to OUT:
+//   probe OUT          fixed-size dialogs and the message box at this DPI:
+//                      "dpi w1 h1 x1 y1 w2 h2 x2 y2 boxW boxH header footer corner result"
+//   probe OUT shadow   a shadowed window told that composition changed:
+//                      "composition shadowVisible status"
 #include <windows.h>
 
 #include <cstdio>
@@ -9,6 +12,9 @@
 #include "CommonDlg.h"
 #include "SkinMessageBox.h"
 #include "SkinTestUtil.h"
+#include "WndShadow.h"
+
+#include <dwmapi.h>
 
 namespace {
 
@@ -50,8 +56,25 @@ unsigned Rgb(COLORREF c) { return GetRValue(c) << 16 | GetGValue(c) << 8 | GetBV
 
 }  // namespace
 
+int ProbeShadow(const wchar_t* out) {
+    CWndShadow::Initialize(GetModuleHandleW(nullptr));
+    skin_test::OwnerWindow parent(200, 150, 300, 200);
+    CWndShadow shadow;
+    shadow.Create(parent.hwnd(), true);
+    SendMessageW(parent.hwnd(), WM_DWMCOMPOSITIONCHANGED, 0, 0);
+    BOOL composition = FALSE;
+    DwmIsCompositionEnabled(&composition);
+    FILE* f = _wfopen(out, L"w");
+    if (!f) return 3;
+    fprintf(f, "%d %d %d\n", composition ? 1 : 0, IsWindowVisible(shadow.GetShadowWindow()) ? 1 : 0,
+            shadow.GetStatus());
+    fclose(f);
+    return 0;
+}
+
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
+    if (argc > 2 && lstrcmpW(argv[2], L"shadow") == 0) return ProbeShadow(argv[1]);
     int dpi = 0;
     const RECT a = Measure(622, 405, &dpi);
     const RECT b = Measure(420, 210, nullptr);
