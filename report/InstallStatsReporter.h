@@ -70,7 +70,10 @@ public:
     static constexpr std::chrono::seconds kUploadConnectTimeout{10};
     static constexpr std::chrono::seconds kUploadTimeout{20};
     static constexpr std::chrono::seconds kStartReportBudget{30};   // one start attempt, fetch and upload
-    static constexpr std::chrono::seconds kFinishReportBudget{8};   // all finish attempts together
+    static constexpr std::chrono::seconds kStartFetchBudget{10};    // its client data fetch
+    // All finish attempts together; a client data fetch takes at most half of
+    // what is left, so a stalled analytics service still leaves time for the upload.
+    static constexpr std::chrono::seconds kFinishReportBudget{8};
 
 private:
     using Clock = std::chrono::steady_clock;

@@ -61,6 +61,18 @@ bool ReadAttachment(const std::string& narrowPath, std::string& bytes, std::stri
     return true;
 }
 
+// Posts the handle's form to url with the options of every statistics upload.
+CURLcode PostForm(CurlHandle& handle, const std::string& url, std::string& reply) {
+    curl_easy_setopt(handle.curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle.curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(handle.curl, CURLOPT_HTTPPOST, handle.form);
+    curl_easy_setopt(handle.curl, CURLOPT_WRITEFUNCTION, &AppendToString);
+    curl_easy_setopt(handle.curl, CURLOPT_WRITEDATA, &reply);
+    curl_easy_setopt(handle.curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle.curl, CURLOPT_SSL_VERIFYPEER, 0L);
+    return curl_easy_perform(handle.curl);
+}
+
 // The service accepts a report with {"result": {"res": true}}; nothing else counts.
 bool IsAccepted(const std::string& reply) {
     CJsonObject json;
@@ -73,12 +85,13 @@ bool IsAccepted(const std::string& reply) {
 }  // namespace
 
 bool InstallStatsReporter::SendStartReport() {
-    Clock::time_point deadline = Clock::now() + kStartReportBudget;
+    Clock::time_point start = Clock::now();
+    Clock::time_point deadline = start + kStartReportBudget;
     {
         std::lock_guard<std::mutex> guard(lock_);
         state_.dwReportStart = NowTick();
     }
-    std::string serverData = FetchServerDataUntil(deadline);
+    std::string serverData = FetchServerDataUntil(start + kStartFetchBudget);
     {
         std::lock_guard<std::mutex> guard(lock_);
         state_.strServerData = serverData;
@@ -106,7 +119,8 @@ bool InstallStatsReporter::SendFinishReport(InstallOptionFlags flags) {
     if (Clock::now() >= deadline) return false;
     std::string uploadFile = (status == "install_fail" || status == "downLoad_fail") ? strLogPath_ : std::string();
     if (serverData.empty()) {
-        serverData = FetchServerDataUntil(deadline);
+        Clock::time_point now = Clock::now();
+        serverData = FetchServerDataUntil(now + (deadline - now) / 2);
         std::lock_guard<std::mutex> guard(lock_);
         state_.strServerData = serverData;
     }
@@ -179,14 +193,7 @@ bool InstallStatsReporter::Upload(const std::string& url, const std::string& rep
     }
 
     std::string reply;
-    curl_easy_setopt(handle.curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(handle.curl, CURLOPT_POST, 1L);
-    curl_easy_setopt(handle.curl, CURLOPT_HTTPPOST, handle.form);
-    curl_easy_setopt(handle.curl, CURLOPT_WRITEFUNCTION, &AppendToString);
-    curl_easy_setopt(handle.curl, CURLOPT_WRITEDATA, &reply);
-    curl_easy_setopt(handle.curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle.curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    CURLcode result = curl_easy_perform(handle.curl);
+    CURLcode result = PostForm(handle, url, reply);
     if (result != CURLE_OK) {
         WriteLog("InstallStatsReporter: report not sent, curl %d: %s\n", static_cast<int>(result),
                  curl_easy_strerror(result));
@@ -212,14 +219,7 @@ bool InstallStatsReporter::UploadUserInfo(UserInfoUpload& info) {
     curl_formadd(&handle.form, &last, CURLFORM_COPYNAME, "json_data", CURLFORM_COPYCONTENTS, text.c_str(),
                  CURLFORM_CONTENTSLENGTH, static_cast<long>(text.size()), CURLFORM_END);
     std::string reply;
-    curl_easy_setopt(handle.curl, CURLOPT_URL, info.strUrl.c_str());
-    curl_easy_setopt(handle.curl, CURLOPT_POST, 1L);
-    curl_easy_setopt(handle.curl, CURLOPT_HTTPPOST, handle.form);
-    curl_easy_setopt(handle.curl, CURLOPT_WRITEFUNCTION, &AppendToString);
-    curl_easy_setopt(handle.curl, CURLOPT_WRITEDATA, &reply);
-    curl_easy_setopt(handle.curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle.curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    if (curl_easy_perform(handle.curl) != CURLE_OK) return false;
+    if (PostForm(handle, info.strUrl, reply) != CURLE_OK) return false;
     info.strReply = reply;
     return true;
 }

@@ -23,31 +23,13 @@ std::mutex g_dataLock;
 
 const char kCacheFileName[] = "5d0c6f2e-8a4b-4c71-9e3d-b27f14a6c958";
 
-// The text as the inside of a JSON string: the quote, the backslash and the
-// control bytes escaped, everything else as it is.
+// The text as the inside of a JSON string, escaped by the JSON printer: a
+// one-element array prints as ["..."].
 std::string JsonEscape(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char escape[8];
-                    snprintf(escape, sizeof(escape), "\\u%04x", c);
-                    out += escape;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out;
+    CJsonObject array;
+    array.Add(text);
+    std::string printed = array.ToString();
+    return printed.size() >= 4 ? printed.substr(2, printed.size() - 4) : std::string();
 }
 
 }  // namespace

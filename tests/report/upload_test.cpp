@@ -345,6 +345,26 @@ TEST_F(UploadTest, StalledServicesBoundTheFinishReport) {
     EXPECT_LE(Reports().size(), 1u);
 }
 
+// A stalled analytics service costs the report its client data, not the report.
+TEST_F(UploadTest, StalledAnalyticsLeavesTimeForTheUpload) {
+    SetBehaviour(UploadAnalyticsUrl(), R"({"mode":"stall","stall_ms":60000})");
+    auto reporter = Reporter();
+    auto start = Clock::now();
+    ASSERT_TRUE(reporter->SendStartReport());
+    double seconds = SecondsSince(start);
+    double fetch = static_cast<double>(InstallStatsReporter::kStartFetchBudget.count());
+    EXPECT_GE(seconds, fetch - 0.5);
+    EXPECT_LT(seconds, fetch + 3.0);
+
+    // No client data yet: the finish report asks again and still gets through in its budget.
+    start = Clock::now();
+    ASSERT_TRUE(reporter->SendFinishReport(InstallOptionFlags()));
+    EXPECT_LT(SecondsSince(start), static_cast<double>(InstallStatsReporter::kFinishReportBudget.count()));
+    auto reports = Reports();
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_THAT(TopKeys(Leaves(reports[1])), ElementsAre("app", "install"));
+}
+
 // Nothing listens: each try fails at once and the ten tries take their pauses.
 TEST_F(UploadTest, UnreachableServicesFailFast) {
     InstallStatsParams params = Params(logPath_);
@@ -391,6 +411,38 @@ TEST_F(UploadTest, ReportsOverHttps) {
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_THAT(TopKeys(Leaves(reports[0])), ElementsAre("api_version", "user_info", "app", "install"));
     EXPECT_EQ(Requests(UploadAnalyticsTlsUrl()).size(), 1u);
+}
+
+// The two offered uploads: the crash report with its file, the user record
+// as a single part whose reply is handed back.
+TEST_F(UploadTest, CrashReportAndUserInfo) {
+    auto reporter = Reporter();
+    CrashReportInfo crash;
+    EXPECT_FALSE(reporter->SendCrashReport(crash));  // no URL: nothing sent
+    crash.strUrl = UploadStatsUrl() + "/api/common_json_post/";
+    crash.strFilePath = WideToNarrow(logPath_);
+    crash.strProductKey = "orvane";
+    ASSERT_TRUE(reporter->SendCrashReport(crash));
+    auto reports = Reports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_THAT(PartNames(reports[0]), ElementsAre("index", "json_data", "upload_type", "upload_file"));
+    EXPECT_EQ(Text(Part(reports[0], "upload_type"), "text"), "crash");
+    EXPECT_THAT(Text(reports[0], "flat"), ::testing::HasSubstr("install.uuid\ts\t0000\ninstall.id\ts\torvane\n"
+                                                               "install.install_status\ts\tcrash"));
+
+    ResetService(UploadStatsUrl());
+    UserInfoUpload user;
+    user.strUrl = UploadStatsUrl() + "/user";
+    user.strMachineId = "m-1";
+    user.strEmail = "a@b.example";
+    user.strDomain = "tarvex.example";
+    ASSERT_TRUE(reporter->UploadUserInfo(user));
+    EXPECT_EQ(user.strReply, "{\"result\":{\"res\":true},\"msg\":\"saved\"}");
+    reports = Reports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_THAT(PartNames(reports[0]), ElementsAre("json_data"));
+    EXPECT_EQ(Text(Part(reports[0], "json_data"), "text"),
+              "{\"machine_id\":\"m-1\",\"email\":\"a@b.example\",\"domain\":\"tarvex.example\"}");
 }
 
 // A run closed before any download: 0 download seconds, status "cancel".
