@@ -388,6 +388,11 @@ void PrintInt(const JsonNode* node, std::string& out) {
     out += buffer;
 }
 
+// Kept out of line so that its buffer never sits in the frames of the
+// recursive printer.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
 void PrintDouble(double value, std::string& out) {
     // JSON has no text for NaN or infinity.
     if (!std::isfinite(value)) {

@@ -217,6 +217,18 @@ TEST(JsonNodeTest, NestingBeyondTheLimitFailsCleanly) {
     // A text far deeper than any stack would take.
     EXPECT_EQ(FailureOffset(std::string(200000, '[')), limit);
 
+    // The deepest document also parses, prints and goes on a worker thread,
+    // whose stack is the one the analytics and statistics threads get.
+    std::string printedOnThread;
+    std::thread worker([&] {
+        JsonNode* root = JsonParse(deepest.c_str());
+        if (!root) return;
+        printedOnThread = Printed(root, true);
+        JsonDelete(root);
+    });
+    worker.join();
+    EXPECT_EQ(printedOnThread, Printed(fits.root, true));
+
     // A tree built deeper than the limit is refused by the printer.
     JsonNode* root = JsonCreateArray();
     JsonNode* inner = root;

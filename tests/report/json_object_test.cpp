@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "JsonNode.h"
 #include "JsonObject.h"
 
 namespace {
@@ -392,6 +393,30 @@ TEST(CJsonObjectTest, ValuesAsText) {
     EXPECT_EQ(list(0u), "7");
     EXPECT_EQ(list(1u), "x");
     EXPECT_EQ(list(2u), "");
+}
+
+// Allocation hooks that refuse every allocation while installed.
+void* RefuseAllocation(size_t) { return nullptr; }
+
+TEST(CJsonObjectTest, RunningOutOfMemoryFailsWithoutAFalseSuccess) {
+    CJsonObject doc("{\"sub\":{\"k\":1},\"n\":2}");
+    CJsonObject out("[\"kept\"]");
+    const JsonHooks refuse = {&RefuseAllocation, nullptr};
+    JsonInitHooks(&refuse);
+    const bool gotSub = doc.Get("sub", out);
+    const std::string printed = doc.ToString();
+    const bool added = doc.Add("x", 1);
+    const bool addedSub = doc.AddEmptySubObject("o");
+    const std::string errorText = doc.GetErrorText();
+    JsonInitHooks(nullptr);
+
+    EXPECT_FALSE(gotSub);
+    EXPECT_EQ(out.ToString(), "[\"kept\"]");
+    EXPECT_EQ(printed, "");
+    EXPECT_FALSE(added);
+    EXPECT_FALSE(addedSub);
+    EXPECT_EQ(errorText, "create sub empty object error!");
+    EXPECT_EQ(doc.ToString(), "{\"sub\":{\"k\":1},\"n\":2}");
 }
 
 TEST(CJsonObjectTest, LargeIntegersSurviveCopies) {
