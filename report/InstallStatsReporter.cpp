@@ -129,8 +129,3 @@ int32_t InstallStatsReporter::GetProductClass() const {
     if (id == "90") return 6;
     return 0;
 }
-
-InstallStatsReporter::State InstallStatsReporter::Snapshot() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return state_;
-}

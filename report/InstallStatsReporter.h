@@ -94,7 +94,7 @@ private:
         // install result
         std::string strInstallError;
         int32_t nInstallResult = 0;
-        bool bInstallResultSucceeded = false, bShowThankYou = false;
+        bool bShowThankYou = false;
         // progress
         int32_t nProgressRate = 0, nSpeed = 0, nAverageSpeed = 0;
         bool bFallbackInUse = false;
@@ -109,7 +109,6 @@ private:
     };
 
     std::string StatusLocked();
-    State Snapshot();
     CJsonObject AppObject() const;
     CJsonObject StartInstallObject() const;
     CJsonObject InstallObject(const State& state, const std::string& status, InstallOptionFlags flags) const;
