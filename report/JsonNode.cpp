@@ -268,55 +268,43 @@ const char* ParseStringText(ParseContext& context, const char* p, char** text) {
     return *end == '"' ? end + 1 : end;
 }
 
-const char* ParseArray(ParseContext& context, JsonNode* node, const char* p, int depth) {
-    if (depth >= kJsonMaxNestingDepth) return context.Fail(p);
-    node->type = static_cast<int32_t>(JsonNodeType::Array);
-    p = SkipWhitespace(p + 1);
-    if (*p == ']') return p + 1;
-    JsonNode* last = nullptr;
-    for (;;) {
-        JsonNode* item = NewNode(JsonNodeType::Null);
-        if (!item) return context.Fail(p);
-        if (last) {
-            last->next = item;
-            item->prev = last;
-        } else {
-            node->child = item;
-        }
-        last = item;
-        p = ParseValue(context, item, SkipWhitespace(p), depth + 1);
-        if (!p) return nullptr;
-        p = SkipWhitespace(p);
-        if (*p == ']') return p + 1;
-        if (*p != ',') return context.Fail(p);
-        ++p;
+// Links item after last, or as parent's first child when last is null.
+void LinkChild(JsonNode* parent, JsonNode*& last, JsonNode* item) {
+    if (last) {
+        last->next = item;
+        item->prev = last;
+    } else {
+        parent->child = item;
     }
+    last = item;
 }
 
-const char* ParseObject(ParseContext& context, JsonNode* node, const char* p, int depth) {
+// An array ("[" values "]") or an object ("{" key ":" value pairs "}"),
+// comma-separated, at p.
+const char* ParseContainer(ParseContext& context, JsonNode* node, const char* p, int depth, JsonNodeType type) {
     if (depth >= kJsonMaxNestingDepth) return context.Fail(p);
-    node->type = static_cast<int32_t>(JsonNodeType::Object);
+    const bool object = type == JsonNodeType::Object;
+    const char close = object ? '}' : ']';
+    node->type = static_cast<int32_t>(type);
     p = SkipWhitespace(p + 1);
-    if (*p == '}') return p + 1;
+    if (*p == close) return p + 1;
     JsonNode* last = nullptr;
     for (;;) {
         JsonNode* item = NewNode(JsonNodeType::Null);
         if (!item) return context.Fail(p);
-        if (last) {
-            last->next = item;
-            item->prev = last;
-        } else {
-            node->child = item;
+        LinkChild(node, last, item);
+        p = SkipWhitespace(p);
+        if (object) {
+            p = ParseStringText(context, p, &item->key);
+            if (!p) return nullptr;
+            p = SkipWhitespace(p);
+            if (*p != ':') return context.Fail(p);
+            p = SkipWhitespace(p + 1);
         }
-        last = item;
-        p = ParseStringText(context, SkipWhitespace(p), &item->key);
+        p = ParseValue(context, item, p, depth + 1);
         if (!p) return nullptr;
         p = SkipWhitespace(p);
-        if (*p != ':') return context.Fail(p);
-        p = ParseValue(context, item, SkipWhitespace(p + 1), depth + 1);
-        if (!p) return nullptr;
-        p = SkipWhitespace(p);
-        if (*p == '}') return p + 1;
+        if (*p == close) return p + 1;
         if (*p != ',') return context.Fail(p);
         ++p;
     }
@@ -340,8 +328,8 @@ const char* ParseValue(ParseContext& context, JsonNode* node, const char* p, int
     case '"':
         node->type = static_cast<int32_t>(JsonNodeType::String);
         return ParseStringText(context, p, &node->stringValue);
-    case '[': return ParseArray(context, node, p, depth);
-    case '{': return ParseObject(context, node, p, depth);
+    case '[': return ParseContainer(context, node, p, depth, JsonNodeType::Array);
+    case '{': return ParseContainer(context, node, p, depth, JsonNodeType::Object);
     default:
         if (*p == '-' || IsDigit(*p)) return ParseNumber(node, p);
         return context.Fail(p);
@@ -520,13 +508,7 @@ JsonNode* CreateArrayOf(int count, bool valuesMissing, Make make) {
             JsonDelete(array);
             return nullptr;
         }
-        if (last) {
-            last->next = item;
-            item->prev = last;
-        } else {
-            array->child = item;
-        }
-        last = item;
+        LinkChild(array, last, item);
     }
     return array;
 }
