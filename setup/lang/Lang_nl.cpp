@@ -20,7 +20,7 @@ const LangEntry kRows[] = {
     {2, L"Accepteren"},
     {3, L"Licentieovereenkomst voor gebruikers"},
     {7, L"Deelnemen"},
-    {8, L"Programma voor verbetering van de gebruikerservaring"},
+    {8, L"Programma voor betere gebruikerservaring"},
     {28, L"Windows XP wordt niet meer ondersteund."},
     {29, L"Windows Vista wordt niet meer ondersteund."},
     {30, L"__PRODUCT_NAME__ ondersteunt uw huidige besturingssysteem niet."},

@@ -18,7 +18,7 @@ const LangEntry kRows[] = {
     {14, L"Ponów"},
     {15, L"Wymuś zamknięcie"},
     {16, L"Utwórz ikonę szybkiego uruchamiania"},
-    {2, L"Akceptuję"},
+    {2, L"Akceptuj"},
     {3, L"umowę licencyjną użytkownika"},
     {7, L"Dołącz"},
     {8, L"do programu poprawy komfortu użytkowania"},

@@ -21,7 +21,7 @@ const LangEntry kRows[] = {
     {16, L"Criar um ícone de Inicialização Rápida"},
     {2, L"Aceitar"},
     {3, L"Contrato de Licença do Usuário"},
-    {7, L"Participar"},
+    {7, L"Aderir"},
     {8, L"Programa de Melhoria da Experiência do Usuário"},
     {28, L"O Windows XP não é mais compatível."},
     {29, L"O Windows Vista não é mais compatível."},

@@ -15,3 +15,9 @@ foreach(run "de_DE;0x0407;GER" "ca_ES;0x0403;ESP" "zh_CN;0x0804;CHS" "zh_SG;0x10
     TIMEOUT 120 RESOURCE_LOCK documents
     ENVIRONMENT "LANG=${locale}.UTF-8;LC_ALL=${locale}.UTF-8;ORVANE_EXPECT_LANGID=${langid};ORVANE_EXPECT_LANG_CODE=${code}")
 endforeach()
+
+# A review aid for the translations (not run by CTest): every text in the box
+# the dialog gives it, as figures and as a bitmap.
+add_executable(lang_layout_sheet lang_layout_sheet.cpp)
+target_link_libraries(lang_layout_sheet PRIVATE setup_app gdi32)
+target_link_options(lang_layout_sheet PRIVATE -municode)
