@@ -48,7 +48,7 @@ const LangEntry kRows[] = {
     {42, L"Error en la descarga. Vuelva a intentarlo o descargue el instalador sin conexión desde www.tarvex.com."},
     {43, L"El instalador en línea está obsoleto. Descargue la versión más reciente en www.tarvex.com."},
     {44, L"Descargando..."},
-    {45, L"Comprobando los datos, espere..."},
+    {45, L"Comprobando los datos, espere un momento..."},
     {46, L"Obteniendo la información de descarga..."},
     {47, L"__PRODUCT_NAME__ en línea"},
     {48, L"Desinstalar __PRODUCT_NAME__"},

@@ -49,7 +49,7 @@ const LangEntry kRows[] = {
     {42, L"Nedladdningen misslyckades. Försök igen eller ladda ned det fristående installationsprogrammet från www.tarvex.com."},
     {43, L"Onlineinstallationsprogrammet är föråldrat. Ladda ned den senaste versionen från www.tarvex.com."},
     {44, L"Laddar ned..."},
-    {45, L"Kontrollerar data, vänta..."},
+    {45, L"Kontrollerar data, vänta lite..."},
     {46, L"Hämtar nedladdningsinformation..."},
     {47, L"__PRODUCT_NAME__ online"},
     {48, L"Avinstallera __PRODUCT_NAME__"},
