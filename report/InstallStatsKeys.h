@@ -1,67 +1,67 @@
-// Key names of the statistics reports, one constant text each.
+// Key names of the statistics reports, one constant text each. Plain arrays:
+// nothing to destroy at exit while a report thread may still be composing.
 #pragma once
 
-#include <string>
 
 namespace InstallStatsKeys {
 
 // "app" object
-inline const std::string kLanguage = "language";
-inline const std::string kSystemVersion = "system_version";
-inline const std::string kId = "id";
-inline const std::string kType = "type";
-inline const std::string kVersion = "version";
-inline const std::string kClientId = "client_id";
-inline const std::string kAppName = "app_name";
+inline constexpr char kLanguage[] = "language";
+inline constexpr char kSystemVersion[] = "system_version";
+inline constexpr char kId[] = "id";
+inline constexpr char kType[] = "type";
+inline constexpr char kVersion[] = "version";
+inline constexpr char kClientId[] = "client_id";
+inline constexpr char kAppName[] = "app_name";
 
 // user object
-inline const std::string kMachineId = "machine_id";
-inline const std::string kTokenId = "token_id";
-inline const std::string kMail = "mail";
+inline constexpr char kMachineId[] = "machine_id";
+inline constexpr char kTokenId[] = "token_id";
+inline constexpr char kMail[] = "mail";
 
 // "install" objects (start, finish, crash)
-inline const std::string kDataVersion = "data_version";
-inline const std::string kUuid = "uuid";
-inline const std::string kSource = "source";
-inline const std::string kOption = "option";
-inline const std::string kSystemType = "system_type";
-inline const std::string kSystemLanguage = "system_language";
-inline const std::string kInstallStatus = "install_status";
-inline const std::string kLocalTime = "localtime";
-inline const std::string kDownloadLastError = "download_last_error";
-inline const std::string kInstallLastError = "install_last_error";
-inline const std::string kAmazonDownload = "amazon_download";
-inline const std::string kShowThankYou = "show_thankyou";
-inline const std::string kDownloadSecond = "download_second";
-inline const std::string kDownloadTimeString = "download_time_string";
-inline const std::string kProgressRate = "progress_rate";
-inline const std::string kSpeed = "speed";
-inline const std::string kAverageSpeed = "average_speed";
-inline const std::string kSpeedString = "speed_string";
-inline const std::string kAverageSpeedString = "average_speed_string";
-inline const std::string kInstallSecond = "install_second";
-inline const std::string kInstallTimeString = "install_time_string";
-inline const std::string kAppRunSecond = "app_run_second";
-inline const std::string kAppRuntimeString = "app_runtime_string";
-inline const std::string kAutoInstall = "auto_install";
-inline const std::string kRunApp = "run_app";
-inline const std::string kChangeInstallPath = "change_install_path";
-inline const std::string kAddPlan = "add_plan";
-inline const std::string kCreateDesktop = "create_desktop";
-inline const std::string kCurlError = "curl_error";
-inline const std::string kLastFailLink = "last_fail_link";
-inline const std::string kRepairLink = "repair_link";
-inline const std::string kDownloadAmazomSizeKb = "download_amazom_size_kb";
-inline const std::string kRepairUseAmazom = "repair_use_amazom";
-inline const std::string kFailUseAmazom = "fail_use_amazom";
-inline const std::string kTimeoutUseAmazom = "timeout_use_amazom";
-inline const std::string kSuccessUseAmazom = "success_use_amazom";
-inline const std::string kAllUrlInfo = "all_url_info";
-inline const std::string kUsedUrlInfo = "used_url_info";
-inline const std::string kAllUrlInfoStr = "all_url_info_str";
-inline const std::string kUsedUrlInfoStr = "used_url_info_str";
+inline constexpr char kDataVersion[] = "data_version";
+inline constexpr char kUuid[] = "uuid";
+inline constexpr char kSource[] = "source";
+inline constexpr char kOption[] = "option";
+inline constexpr char kSystemType[] = "system_type";
+inline constexpr char kSystemLanguage[] = "system_language";
+inline constexpr char kInstallStatus[] = "install_status";
+inline constexpr char kLocalTime[] = "localtime";
+inline constexpr char kDownloadLastError[] = "download_last_error";
+inline constexpr char kInstallLastError[] = "install_last_error";
+inline constexpr char kAmazonDownload[] = "amazon_download";
+inline constexpr char kShowThankYou[] = "show_thankyou";
+inline constexpr char kDownloadSecond[] = "download_second";
+inline constexpr char kDownloadTimeString[] = "download_time_string";
+inline constexpr char kProgressRate[] = "progress_rate";
+inline constexpr char kSpeed[] = "speed";
+inline constexpr char kAverageSpeed[] = "average_speed";
+inline constexpr char kSpeedString[] = "speed_string";
+inline constexpr char kAverageSpeedString[] = "average_speed_string";
+inline constexpr char kInstallSecond[] = "install_second";
+inline constexpr char kInstallTimeString[] = "install_time_string";
+inline constexpr char kAppRunSecond[] = "app_run_second";
+inline constexpr char kAppRuntimeString[] = "app_runtime_string";
+inline constexpr char kAutoInstall[] = "auto_install";
+inline constexpr char kRunApp[] = "run_app";
+inline constexpr char kChangeInstallPath[] = "change_install_path";
+inline constexpr char kAddPlan[] = "add_plan";
+inline constexpr char kCreateDesktop[] = "create_desktop";
+inline constexpr char kCurlError[] = "curl_error";
+inline constexpr char kLastFailLink[] = "last_fail_link";
+inline constexpr char kRepairLink[] = "repair_link";
+inline constexpr char kDownloadAmazomSizeKb[] = "download_amazom_size_kb";
+inline constexpr char kRepairUseAmazom[] = "repair_use_amazom";
+inline constexpr char kFailUseAmazom[] = "fail_use_amazom";
+inline constexpr char kTimeoutUseAmazom[] = "timeout_use_amazom";
+inline constexpr char kSuccessUseAmazom[] = "success_use_amazom";
+inline constexpr char kAllUrlInfo[] = "all_url_info";
+inline constexpr char kUsedUrlInfo[] = "used_url_info";
+inline constexpr char kAllUrlInfoStr[] = "all_url_info_str";
+inline constexpr char kUsedUrlInfoStr[] = "used_url_info_str";
 
 // never used by any report
-inline const std::string kInstallStep = "install_step";
+inline constexpr char kInstallStep[] = "install_step";
 
 }  // namespace InstallStatsKeys

@@ -17,9 +17,16 @@
 namespace {
 
 // Shared by every client of the process: one guards the cache file, the other
-// the cached data text. The two are never held together.
-std::mutex g_cacheFileLock;
-std::mutex g_dataLock;
+// the cached data text. The two are never held together. Never destroyed: a
+// report thread may still hold one while the process exits.
+std::mutex& CacheFileLock() {
+    static std::mutex* lock = new std::mutex;
+    return *lock;
+}
+std::mutex& DataLock() {
+    static std::mutex* lock = new std::mutex;
+    return *lock;
+}
 
 const char kCacheFileName[] = "5d0c6f2e-8a4b-4c71-9e3d-b27f14a6c958";
 
@@ -179,12 +186,12 @@ bool WebStatsManager::JoinThreads() {
 }
 
 std::string WebStatsManager::GetData() {
-    std::lock_guard<std::mutex> guard(g_dataLock);
+    std::lock_guard<std::mutex> guard(DataLock());
     return strData_;
 }
 
 void WebStatsManager::SetData(const std::string& text) {
-    std::lock_guard<std::mutex> guard(g_dataLock);
+    std::lock_guard<std::mutex> guard(DataLock());
     strData_ = text;
 }
 
@@ -318,7 +325,7 @@ bool WebStatsManager::LoadCacheFile() {
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
     std::string text;
     {
-        std::lock_guard<std::mutex> guard(g_cacheFileLock);
+        std::lock_guard<std::mutex> guard(CacheFileLock());
         JFile file;
         if (!file.Open(path, E_File_Read | E_File_Text)) {
             Log("Error: open file failed!\n");
@@ -342,7 +349,7 @@ bool WebStatsManager::LoadCacheFile() {
 bool WebStatsManager::SaveCacheFile() {
     std::string text = GetData();
     std::wstring path = NarrowToWide(GetCacheFilePath());
-    std::lock_guard<std::mutex> guard(g_cacheFileLock);
+    std::lock_guard<std::mutex> guard(CacheFileLock());
     JFile file;
     if (!file.Open(path, E_File_Write | E_File_Text)) {
         Log("Error: write cache file failed!\n");

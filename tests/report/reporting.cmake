@@ -1,8 +1,16 @@
 # Tests of the statistics reporter, the analytics client and the
 # related-product parsers. The network tests talk to the loopback services of
 # report_services.py, started once for them as a CTest fixture.
-set(report_upload_host 127.0.0.109)
-set(report_client_host 127.0.0.110)
+# Several build trees may run their suites at once on one machine: each gets
+# loopback addresses of its own, 127.X.Y.109 and 127.X.Y.110, X and Y taken
+# from a digest of the build tree's path.
+string(MD5 report_tree_digest "${CMAKE_BINARY_DIR}")
+string(SUBSTRING "${report_tree_digest}" 0 2 report_x)
+string(SUBSTRING "${report_tree_digest}" 2 2 report_y)
+math(EXPR report_x "0x${report_x} % 254 + 1")
+math(EXPR report_y "0x${report_y} % 254 + 1")
+set(report_upload_host 127.${report_x}.${report_y}.109)
+set(report_client_host 127.${report_x}.${report_y}.110)
 set(report_stats_port 18091)
 set(report_analytics_port 18092)
 set(report_stats_tls_port 18093)
