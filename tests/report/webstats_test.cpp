@@ -9,6 +9,7 @@
 
 #include "ReportTestSupport.h"
 #include "TestSupport.h"
+#include "Text.h"
 #include "WebStatsManager.h"
 
 using namespace report_test;
@@ -21,12 +22,6 @@ namespace {
 
 const char kCacheName[] = "5d0c6f2e-8a4b-4c71-9e3d-b27f14a6c958";
 
-std::string Narrow(const std::wstring& text) {
-    std::string out(text.size(), '\0');
-    for (size_t i = 0; i < text.size(); ++i) out[i] = static_cast<char>(text[i]);
-    return out;
-}
-
 class WebStatsTest : public ::testing::Test {
 protected:
     void SetUp() override { ResetService(ClientAnalyticsUrl()); }
@@ -35,7 +30,7 @@ protected:
         WebStatsConfig config;
         config.strMachineId = "00-11-22-33-44-55";
         config.strDomain = "tarvex.example";
-        config.strCacheFolder = Narrow(folder_.path()) + "\\";
+        config.strCacheFolder = WideToNarrow(folder_.path()) + "\\";
         config.eproduct = 3;
         config.strServiceUrl = ClientAnalyticsUrl();
         return config;
