@@ -38,6 +38,21 @@ TEST(RelatedProductParsers, ClassesAndTheirIdLists) {
     EXPECT_FALSE(CreateRelatedProductParser(-1, &none));
 }
 
+// One list holding products of every family: each parser keeps its own, in list order.
+TEST(RelatedProductParsers, EachFamilyKeepsItsOwn) {
+    CJsonObject info(R"([{"pid":"1700"},{"pid":"1822"},{"pid":"1830"},{"pid":"818"},{"pid":"901"},)"
+                     R"({"pid":"904"},{"pid":"1"},{"pid":"1925"},{"pid":"1914"},{"pid":"821"},{"pid":"1832"}])");
+    const std::vector<std::vector<int32_t>> kept = {
+        {}, {1700, 1925}, {1822, 1914}, {1830, 1832}, {}, {818, 821}, {901}, {904}};
+    for (int32_t eproduct = 0; eproduct < static_cast<int32_t>(kept.size()); ++eproduct) {
+        std::vector<RelatedProduct> products;
+        ASSERT_TRUE(CreateRelatedProductParser(eproduct, &info)->Parse(products));
+        std::vector<int32_t> ids;
+        for (const auto& product : products) ids.push_back(product.nProductId);
+        EXPECT_EQ(ids, kept[eproduct]) << "class " << eproduct;
+    }
+}
+
 // Each element shape the service may send, through the class-3 parser.
 TEST(RelatedProductParsers, ParseKeepsOnlyTheFamilysWellFormedEntries) {
     CJsonObject info(R"([
