@@ -106,22 +106,23 @@ int DownloaderCurl::NotifyCallback(int event, unsigned value, long extra) {
     return callback(event, value, extra);
 }
 
-void DownloaderCurl::ResetState() {
-    m_stopped = false;
+void DownloaderCurl::ResetState(bool keepDownloading) {
+    if (!m_shutdown) m_stopped = false;
     m_written = 0;
-    m_downloading = false;
+    if (!keepDownloading) m_downloading = false;
     m_failCode = 0;
     m_error = E_Error_NoError;
     m_repairing = false;
     m_state = E_State_Idle;
     m_outcomeSent = false;
-    if (m_stopEvent) ResetEvent(m_stopEvent);
+    if (m_stopEvent && !m_shutdown) ResetEvent(m_stopEvent);
     std::lock_guard<std::mutex> guard(m_lock);
     m_lastFailLink.clear();
     m_repairLink.clear();
     m_switches.clear();
     m_repairRounds.clear();
     m_badSources.clear();
+    m_urlBadBlocks.clear();
 }
 
 bool DownloaderCurl::Finish(DownloadState state, int event, unsigned value, long extra) {

@@ -96,13 +96,20 @@ protected:
     friend struct DownloaderAccess;
 
     int NotifyCallback(int event, unsigned value, long extra);
-    void ResetState();
+    // keepDownloading: a start's own load keeps the flag set until its outcome.
+    void ResetState(bool keepDownloading = false);
     // Sends the one final event of a start: state, downloading off, event.
     // False when the outcome was already sent.
     bool Finish(DownloadState state, int event, unsigned value, long extra);
     void SetError(DownloadError error) { m_error.store(error); }
     void CloseFile();
-    int CheckHash();
+    // 1 verified, 0 not verified (bad blocks are repaired when allowed),
+    // E_FAIL the file could not be read or hashed.
+    int CheckHash(bool allowRepair = true);
+    bool AnyTransferRunning();
+    // The URL a repair of [first, last] would use, or null; no side effects.
+    const char* ChooseRepairUrl(int64_t first, int64_t last, const std::set<std::string>& avoid,
+                                std::string* coverUrl, bool* fallback);
     void CheckFinish(DownloadItem* item);
     int RepairData(int64_t first, int64_t last, const std::set<std::string>& avoid);
     const char* GetBestURL(const char* exclude);
@@ -163,8 +170,10 @@ protected:
     HANDLE m_loadThread = nullptr;   // manifest thread of the current start
     HANDLE m_dispatchThread = nullptr;
     std::atomic<bool> m_outcomeSent{false};
+    std::atomic<bool> m_shutdown{false};  // the destructor runs: nothing may start
     std::atomic<uint32_t> m_startTick{0};
     // Per block: repair rounds so far and the URLs that gave it bad bytes.
     std::map<int64_t, int> m_repairRounds;
     std::map<int64_t, std::set<std::string>> m_badSources;
+    std::map<std::string, int> m_urlBadBlocks;  // bad blocks each mirror wrote into
 };

@@ -134,8 +134,11 @@ struct DownloadItem {
     uint32_t endTick = 0;
     uint32_t speed = 0;
     int32_t status = E_Status_Runing;
-    // The reply was looked at (status and Content-Range) before its first byte.
+    // The reply is looked at (status, Content-Range) before its first byte
+    // is written; a reply for other bytes than the range's is refused.
     bool replyChecked = false;
+    bool replyOk = false;
+    int64_t replyStart = -1;  // first byte named by Content-Range, -1 without one
 };
 
 struct DownloadProgress {

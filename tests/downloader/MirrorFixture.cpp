@@ -97,6 +97,8 @@ std::vector<Request> Log::Requests() const {
             r.ua = Field(line, "ua");
             r.status = atoi(Field(line, "status").c_str());
             r.bytes = _atoi64(Field(line, "bytes").c_str());
+            std::string corrupted = Field(line, "corrupted");
+            if (!corrupted.empty()) r.corrupted = _atoi64(corrupted.c_str());
             all.push_back(r);
         }
     }
@@ -120,6 +122,24 @@ int64_t Log::BytesSent() const {
     int64_t total = 0;
     for (const Request& r : Requests()) total += r.bytes;
     return total;
+}
+
+int64_t Request::first() const {
+    if (range.compare(0, 6, "bytes=") != 0) return -1;
+    return _atoi64(range.c_str() + 6);
+}
+
+int64_t Request::last() const {
+    size_t dash = range.find('-');
+    if (range.compare(0, 6, "bytes=") != 0 || dash == std::string::npos) return -1;
+    return _atoi64(range.c_str() + dash + 1);
+}
+
+std::vector<Request> Only(const std::vector<Request>& all, const std::string& method, const std::string& path) {
+    std::vector<Request> out;
+    for (const Request& r : all)
+        if (r.method == method && r.path.compare(0, path.size(), path) == 0) out.push_back(r);
+    return out;
 }
 
 std::vector<Request> ForHost(const std::vector<Request>& all, const std::string& host) {

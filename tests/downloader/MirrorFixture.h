@@ -14,6 +14,10 @@ struct Request {
     std::string host, scheme, method, path, range, ua;
     int status = 0;
     int64_t bytes = 0;
+    int64_t corrupted = -1;  // file offset of a byte the mirror flipped on purpose
+    // The range's first and last byte, -1 without a range.
+    int64_t first() const;
+    int64_t last() const;
 };
 
 struct Echo {
@@ -46,6 +50,8 @@ private:
     int64_t own_ = 0, nginx_ = 0, icmp_ = 0;
 };
 
+// Requests with this method and path prefix ("GET", "/download/").
+std::vector<Request> Only(const std::vector<Request>& all, const std::string& method, const std::string& path);
 // Every request to one host, in order.
 std::vector<Request> ForHost(const std::vector<Request>& all, const std::string& host);
 

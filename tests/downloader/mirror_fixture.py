@@ -24,6 +24,8 @@ scenario.json: {"127.0.0.6": {...}, ...}; keys of a host (all optional):
   flag / flag_http / flag_https   body of /flag.php (default "1\\n")
   burst           [bytes, seconds]: send that many bytes, then pause
   short_by        end every ranged body that many bytes early (connection closed)
+  corrupt_first   flip body byte N of the first reply longer than N (once per
+                  scenario); its log entry names the file offset in "corrupted"
 """
 import json
 import os
@@ -120,7 +122,9 @@ class Scenario:
                 self.data, self.stamp = {}, None
             except (ValueError, OSError):
                 pass
-            return dict(self.data.get(host, {}))
+            cfg = dict(self.data.get(host, {}))
+            cfg["_stamp"] = self.stamp
+            return cfg
 
 
 class Bucket:
@@ -152,6 +156,7 @@ class OwnServer:
         self.tls.load_cert_chain(cert, key)
         self.host_buckets, self.bucket_lock = {}, threading.Lock()
         self.files = {}
+        self.once, self.once_lock = set(), threading.Lock()
 
     def file_bytes(self, name):
         if name not in self.files:
@@ -163,12 +168,16 @@ class OwnServer:
         with self.log_lock:
             self.log.write(json.dumps(entry) + "\n")
 
-    def serve(self, host, port):
+    @staticmethod
+    def listen(host, port):
         s = socket.socket()
         s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         s.bind((host, port))
         s.listen(128)
         s.settimeout(1)
+        return s
+
+    def serve(self, s, host, port):
         while time.time() < self.deadline:
             try:
                 conn, _ = s.accept()
@@ -312,6 +321,13 @@ class OwnServer:
         corrupt = set(cfg.get("corrupt_at", []))
         every = int(cfg.get("corrupt_every", 0))
         burst = cfg.get("burst")
+        if cfg.get("corrupt_first") is not None and end - first > int(cfg["corrupt_first"]):
+            key = (entry["host"], cfg.get("_stamp"))
+            with self.once_lock:
+                if key not in self.once:
+                    self.once.add(key)
+                    corrupt.add(first + int(cfg["corrupt_first"]))
+                    entry["corrupted"] = first + int(cfg["corrupt_first"])
         sent_in_burst = 0
         pos = first
         while pos < end:
@@ -384,11 +400,16 @@ def run_daemon(root, lifetime, rate):
     with open(os.path.join(root, "nginx.pid.fixture"), "w") as f:
         f.write(str(nginx.pid))
     server = OwnServer(root, cert, key, deadline)
-    server.rate = rate
     threads = [threading.Thread(target=icmp_listener, args=(root, deadline), daemon=True)]
     for h in OWN_HOSTS:
         for p in (80, 443):
-            threads.append(threading.Thread(target=server.serve, args=(h, p), daemon=True))
+            try:
+                listener = OwnServer.listen(h, p)
+            except OSError as e:
+                print("cannot listen on %s:%d: %s" % (h, p, e), flush=True)
+                nginx.terminate()
+                os._exit(1)
+            threads.append(threading.Thread(target=server.serve, args=(listener, h, p), daemon=True))
     for t in threads:
         t.start()
 
@@ -416,8 +437,26 @@ def ready(root):
     return True
 
 
+def busy():
+    for h in ALL_HOSTS:
+        for p in (80, 443):
+            try:
+                socket.create_connection((h, p), 0.2).close()
+                return "%s:%d" % (h, p)
+            except OSError:
+                pass
+    return None
+
+
 def start(root, lifetime, rate):
     stop(root)
+    for _ in range(50):
+        if not busy():
+            break
+        time.sleep(0.2)
+    else:
+        print("mirror fixture: %s is already served by someone else" % busy(), file=sys.stderr)
+        return 1
     cert, key = prepare(root)
     for name in ("requests.log", "nginx-requests.log", "icmp.log", "scenario.json"):
         try:

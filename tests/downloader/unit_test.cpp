@@ -405,3 +405,43 @@ TEST(XmlAccessor, ItemTables) {
     EXPECT_EQ(back.size(), 1u);
     EXPECT_EQ(p->WriteItemTable("r.none", two, rows), E_FAIL);
 }
+
+// --- figures ---------------------------------------------------------------
+
+namespace {
+struct FigureEngine : DownloaderCurl {
+    void Add(const char* host, const char* url, int64_t bytes) {
+        UrlCfg cfg;
+        strncpy(cfg.url, url, sizeof(cfg.url) - 1);
+        cfg.host = host;
+        cfg.valid = true;
+        m_vecUrlCfg.push_back(cfg);
+        urls_.push_back(url);
+        DownloadItem item;
+        item.id = static_cast<int32_t>(m_items.size());
+        item.start = 1000;
+        item.pos = 1000 + bytes;
+        m_items[item.id] = item;
+    }
+    void Point() {
+        // Item URLs point into the mirror list, as the engine's do.
+        for (size_t i = 0; i < m_items.size(); ++i) m_items[static_cast<int>(i)].url = m_vecUrlCfg[i].url;
+    }
+    std::vector<std::string> urls_;
+};
+}  // namespace
+
+TEST(DownloaderFigures, HostSizesMatchHostsExactly) {
+    FigureEngine engine;
+    engine.Add("127.0.0.2", "http://127.0.0.2/download/a", 10 * 1024);
+    engine.Add("127.0.0.20", "http://127.0.0.20/download/a", 30 * 1024);
+    engine.Add("dl.tarvex.com", "http://127.0.0.9/download/dl.tarvex.com/a", 5 * 1024);
+    engine.Point();
+    auto sizes = engine.GetHostSizeList();
+    ASSERT_EQ(sizes.size(), 3u);
+    EXPECT_EQ(sizes[0].host, "127.0.0.2");
+    EXPECT_EQ(sizes[0].sizeKB, 10);  // not 40: 127.0.0.2 is not part of 127.0.0.20
+    EXPECT_EQ(sizes[1].sizeKB, 30);
+    EXPECT_EQ(sizes[2].sizeKB, 5);
+    EXPECT_DOUBLE_EQ(engine.GetFallbackSizeKB(), 5.0);
+}
