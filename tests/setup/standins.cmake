@@ -30,4 +30,4 @@ target_include_directories(standin_control PUBLIC ${standins_dir})
 target_link_libraries(standin_control PUBLIC orvane_test_support advapi32)
 add_dependencies(standin_control standin_orvane standin_unins000 standin_urlrecorder standin_orvane32)
 
-orvane_add_gtest(setup_standins_tests SOURCES standins_test.cpp LIBS standin_control setup_app LOCKS standins)
+orvane_add_gtest(setup_standins_tests SOURCES standins_test.cpp LIBS standin_control setup_app LOCK standins)

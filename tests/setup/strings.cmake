@@ -1,6 +1,6 @@
 # The user-interface texts and the language choice. The choice reads the
 # debug configuration in Documents, hence the documents lock.
-orvane_add_gtest(setup_strings_tests SOURCES strings_test.cpp LIBS setup_app LOCKS documents)
+orvane_add_gtest(setup_strings_tests SOURCES strings_test.cpp LIBS setup_app LOCK documents)
 
 # The same choice in Wine processes started under other locales: Wine takes
 # the system language from the process's Unix locale.

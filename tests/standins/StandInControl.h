@@ -1,7 +1,8 @@
 // The tests' side of the stand-in product programs (orvane.exe, orvane32.dll,
 // unins000.exe, the URL recorder): where they are, their settings and their
-// log. The settings live in one registry key, so tests that use the
-// stand-ins share the CTest lock "standins".
+// log. The settings live in one registry key and the URL recorder replaces
+// the machine's http and https handlers, so tests that use the stand-ins or
+// open web pages share the CTest lock "standins".
 #pragma once
 
 #include <windows.h>
