@@ -18,14 +18,6 @@ std::string YesNo(bool value) { return value ? "true" : "false"; }
 std::string Digit(bool value) { return value ? "1" : "0"; }
 std::string Bitness(bool is64) { return is64 ? "x64" : "x86"; }
 
-// Whole seconds between two tick counts, right across a wrap of the counter.
-// A phase whose start or end was never taken lasted 0 seconds; an end taken
-// before its start (a later attempt's start) gives a negative count.
-int32_t DurationSeconds(DWORD start, DWORD end) {
-    if (start == 0 || end == 0) return 0;
-    return static_cast<int32_t>(end - start) / 1000;
-}
-
 int32_t TruncateToInt32(double value) {
     if (!(value > INT_MIN)) return value != value ? 0 : INT_MIN;
     if (!(value < INT_MAX)) return INT_MAX;
@@ -88,6 +80,11 @@ bool IsObject(const CJsonObject& json) {
 }
 
 }  // namespace
+
+int32_t DurationSeconds(DWORD startTick, DWORD endTick) {
+    if (startTick == 0 || endTick == 0) return 0;
+    return static_cast<int32_t>(endTick - startTick) / 1000;
+}
 
 std::string FormatDuration(int32_t seconds) {
     if (seconds < 0) return std::string();

@@ -15,6 +15,11 @@
 #include "JsonObject.h"
 #include "InstallStatsRecords.h"
 
+// Whole seconds from one tick count in milliseconds to another, right across
+// a wrap of the counter. A phase whose start or end was never taken (0) lasted
+// 0 seconds; an end before its start (a later attempt's start) is negative.
+int32_t DurationSeconds(DWORD startTick, DWORD endTick);
+
 // "%02d:%02d:%02d" of hours, minutes and seconds; hours may exceed two digits;
 // the empty text for a negative count.
 std::string FormatDuration(int32_t seconds);

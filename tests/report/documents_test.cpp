@@ -58,6 +58,13 @@ UrlStatsRecord Mirror(const char* host, bool valid, int ping, bool pingOk, bool 
     return url;
 }
 
+TEST(ReportFormatters, DurationsAcrossTheTickCounterWrap) {
+    struct Case { DWORD start, end; int32_t seconds; };
+    for (const Case& c : {Case{1000, 4999, 3}, Case{0xFFFFF000u, 0x00001000u, 8}, Case{0xFFFFFFFFu, 999, 1},
+                          Case{0, 5000, 0}, Case{5000, 0, 0}, Case{5000, 2000, -3}})
+        EXPECT_EQ(DurationSeconds(c.start, c.end), c.seconds) << c.start << " to " << c.end;
+}
+
 TEST(ReportFormatters, DurationAndSpeedTexts) {
     struct Case { int32_t seconds; const char* text; };
     for (const Case& c : {Case{3725, "01:02:05"}, Case{360000, "100:00:00"}, Case{-5, ""}, Case{0, "00:00:00"},
