@@ -47,9 +47,9 @@ int wmain(int argc, wchar_t** argv) {
         {25, kSmall, 358, 0}, {22, kQuestion, 562, 0}, {26, kQuestion, 562, 0}, {41, kQuestion, 562, 0},
         {51, kText, 300, 0},
     };
-    const int rowHeight = 24;
-    const int width = 1900;
-    const int height = static_cast<int>(kLangCount) * (rowHeight * 2 + 8) + 10;
+    const int rowHeight = 36;  // the Install button's font is 27 px high
+    const int width = 1300;
+    const int height = static_cast<int>(kLangCount) * (rowHeight * 4 + 8) + 10;
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = width;
@@ -96,7 +96,7 @@ int wmain(int argc, wchar_t** argv) {
             DrawTextW(dc, text.c_str(), -1, &r, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOCLIP);
             x += box + 8;
         }
-        y += rowHeight * 2 + 8;
+        y += rowHeight * 4 + 8;
     }
     wprintf(L"%d texts wider than their boxes\n", over);
 
