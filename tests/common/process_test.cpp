@@ -137,9 +137,11 @@ TEST(ProcessByNameTest, FindAndKillTheFirstOfTwoAndWaitForItsEnd) {
     EXPECT_EQ(KillFirstProcessByName(L"orvane_proc_test.exe"), 0);
 }
 
+// Wine's explorer makes a hidden "Shell_TrayWnd" on the default desktop once
+// some program has shown a window there; in a prefix of its own (see this
+// folder's CMake file) the case always runs.
 TEST(RunUnelevatedTest, WithoutTheTrayWindowNothingStarts) {
-    // The harness's desktop has no task bar: there is no user to take over.
-    ASSERT_EQ(FindWindowW(L"Shell_TrayWnd", nullptr), nullptr);
+    if (FindWindowW(L"Shell_TrayWnd", nullptr)) GTEST_SKIP() << "a desktop shell runs in this prefix";
     EXPECT_EQ(GetShellUserToken(), nullptr);
     ScratchFolder folder(L"unelevated");
     const std::wstring out = folder / L"cmdline.txt";

@@ -3,6 +3,8 @@
 //   helper parse-name OUT        option "\n" source of its own file name
 //   helper command-line OUT      its command line, UTF-16
 //   helper sleep MS              sleeps, then exits 0
+//   helper restart OUT           stores a run-once "command-line OUT" for
+//                                itself, then restarts Windows
 //   helper run-unelevated OUT    starts itself through RunUnelevated in
 //                                "command-line OUT.child" mode; writes the result
 #include <windows.h>
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "Process.h"
+#include "Registry.h"
 #include "Text.h"
 
 namespace {
@@ -39,6 +42,15 @@ int wmain(int argc, wchar_t** argv) {
         ParseSetupFileName(option, source);
         const std::string text = option + "\n" + source;
         return WriteBytes(argv[2], text.data(), text.size()) ? 0 : 1;
+    }
+    if (mode == L"restart") {
+        wchar_t self[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        const std::wstring command = L"\"" + std::wstring(self) + L"\" command-line \"" + argv[2] + L"\"";
+        if (!SetRunOnceValue("OrvaneRestartCheck", WideToNarrow(command))) return 3;
+        RestartSystem();
+        Sleep(20000);  // the restart ends this process long before
+        return 4;
     }
     if (mode == L"run-unelevated") {
         wchar_t self[MAX_PATH] = {};
