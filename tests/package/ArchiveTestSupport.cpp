@@ -58,6 +58,20 @@ void __stdcall ArchiveEvents::OnProgress(void* user, uint32_t low, uint32_t high
 
 std::string Narrow(const std::wstring& text) { return WideToNarrow(text); }
 
+std::set<std::wstring> RunnerTempEntries() {
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW((testing_support::TempFolder() + L"\\*").c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring name = fd.cFileName;
+        if (name == L"tarvex_7z" || name.find_first_not_of(L"0123456789abcdef") == std::wstring::npos)
+            names.insert(name);
+    } while (FindNextFileW(find, &fd));
+    FindClose(find);
+    return names;
+}
+
 int RunArchiver(const std::vector<std::wstring>& arguments, ArchiveEvents* events) {
     std::vector<std::string> narrow{"orvane_tests.exe"};
     for (const auto& a : arguments) narrow.push_back(Narrow(a));

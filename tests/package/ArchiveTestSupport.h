@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,11 @@ int RunArchiver(const std::vector<std::wstring>& arguments, ArchiveEvents* event
 bool MakeArchive(const std::wstring& archive, const std::wstring& folder, const std::wstring& password = L"");
 
 std::string Narrow(const std::wstring& text);
+
+// The entries of the temporary folder that the archive runner or the unpack
+// step could have made: tick folders (hex digits only) and "tarvex_7z".
+// Other tests' folders are left out.
+std::set<std::wstring> RunnerTempEntries();
 
 }  // namespace package_testing
 

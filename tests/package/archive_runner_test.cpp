@@ -16,21 +16,6 @@ using namespace package_testing;
 
 namespace {
 
-// The entries of the temporary folder that the runner could have made: tick
-// folders (hex digits only) and "tarvex_7z". Other tests' folders are left out.
-std::set<std::wstring> TempEntries() {
-    std::set<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE find = FindFirstFileW((TempFolder() + L"\\*").c_str(), &fd);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::wstring name = fd.cFileName;
-        if (name == L"tarvex_7z" || (!name.empty() && name.find_first_not_of(L"0123456789abcdef") == std::wstring::npos))
-            names.insert(name);
-    } while (FindNextFileW(find, &fd));
-    FindClose(find);
-    return names;
-}
 
 struct Recorder : I7zFileInfoCallback {
     std::vector<int> errors;
@@ -50,7 +35,7 @@ TEST(ArchiveRunnerTest, ExtractFromMemoryExtractsAndLeavesNothingInTheTemporaryF
     WriteTree(folder / L"src", tree);
     ASSERT_TRUE(MakeArchive(folder / L"a.7z", folder / L"src"));
     const std::string archive = ReadFileBytes(folder / L"a.7z");
-    const auto before = TempEntries();
+    const auto before = RunnerTempEntries();
 
     Recorder recorder;
     ArchiveRunner runner;
@@ -62,7 +47,7 @@ TEST(ArchiveRunnerTest, ExtractFromMemoryExtractsAndLeavesNothingInTheTemporaryF
     EXPECT_TRUE(recorder.errors.empty());
     ASSERT_FALSE(recorder.progress.empty());
     EXPECT_EQ(recorder.progress.back(), 100u);
-    EXPECT_EQ(TempEntries(), before);
+    EXPECT_EQ(RunnerTempEntries(), before);
 }
 
 TEST(ArchiveRunnerTest, WithoutRemoveTempTheTemporaryArchiveStays) {
@@ -70,7 +55,7 @@ TEST(ArchiveRunnerTest, WithoutRemoveTempTheTemporaryArchiveStays) {
     WriteTree(folder / L"src", {{L"a.txt", "alpha"}});
     ASSERT_TRUE(MakeArchive(folder / L"a.7z", folder / L"src"));
     const std::string archive = ReadFileBytes(folder / L"a.7z");
-    const auto before = TempEntries();
+    const auto before = RunnerTempEntries();
 
     ArchiveRunner runner;
     std::string error;
@@ -78,13 +63,13 @@ TEST(ArchiveRunnerTest, WithoutRemoveTempTheTemporaryArchiveStays) {
                                          error, false));
     EXPECT_EQ(ReadFileBytes(folder / L"out\\a.txt"), "alpha");
     std::vector<std::wstring> added;
-    for (const auto& name : TempEntries())
+    for (const auto& name : RunnerTempEntries())
         if (!before.count(name)) added.push_back(name);
     ASSERT_EQ(added.size(), 1u);
     const std::wstring kept = TempFolder() + L"\\" + added[0] + L"\\tarvex_7z\\Zov7ZFile.7z";
     EXPECT_EQ(ReadFileBytes(kept), archive);
     EXPECT_EQ(ArchiveRunner::DeleteTree(Narrow(TempFolder() + L"\\" + added[0] + L"/"), 0), 1);
-    EXPECT_EQ(TempEntries(), before);
+    EXPECT_EQ(RunnerTempEntries(), before);
 }
 
 TEST(ArchiveRunnerTest, CorruptArchiveFailsWithItsEventsThenTheRunnerFailure) {
@@ -95,7 +80,7 @@ TEST(ArchiveRunnerTest, CorruptArchiveFailsWithItsEventsThenTheRunnerFailure) {
     ASSERT_TRUE(MakeArchive(folder / L"a.7z", folder / L"src"));
     std::string archive = ReadFileBytes(folder / L"a.7z");
     for (size_t i = 0; i < 16; ++i) archive[32 + (archive.size() - 32) / 4 + i] ^= 0x5a;
-    const auto before = TempEntries();
+    const auto before = RunnerTempEntries();
 
     std::vector<std::pair<int, unsigned>> events;
     C7ZOperator op;
@@ -116,7 +101,7 @@ TEST(ArchiveRunnerTest, CorruptArchiveFailsWithItsEventsThenTheRunnerFailure) {
     }
     EXPECT_EQ(archiveEvents, (std::vector<unsigned>{E_Arc_DataError, E_Arc_ArchivesWithErrors, E_Arc_RunnerFailed}));
     EXPECT_EQ(op.GetLastError(), E_Arc_RunnerFailed);
-    EXPECT_EQ(TempEntries(), before);
+    EXPECT_EQ(RunnerTempEntries(), before);
 }
 
 TEST(ArchiveRunnerTest, ExtractFileOfAMissingArchiveReportsTheRunnerFailure) {

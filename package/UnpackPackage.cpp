@@ -1,0 +1,308 @@
+#include "UnpackPackage.h"
+
+#include <shlwapi.h>
+
+#include <atomic>
+#include <cstdint>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "C7ZOperator.h"
+#include "JFile.h"
+#include "Log.h"
+#include "PackageHeader.h"
+#include "Paths.h"
+#include "Text.h"
+
+namespace {
+
+std::atomic<int> g_nPackageError(NoError);
+std::wstring g_strInstallPath;
+
+const wchar_t kTempFolderName[] = L"tarvex_7z";
+const wchar_t kTempArchiveName[] = L"Zov7ZFile.7z";
+const wchar_t kUninstallerName[] = L"uninstall.exe";
+
+// The log's "%d" texts show offsets and sizes as 32-bit decimals.
+int AsLogInt(uint64_t value) { return static_cast<int>(static_cast<uint32_t>(value)); }
+int AsLogInt(int64_t value) { return AsLogInt(static_cast<uint64_t>(value)); }
+
+// Narrows a path for the archiver; false when the code page cannot spell it,
+// as the archiver would then work on another path.
+bool NarrowPath(const std::wstring& path, std::string& out) {
+    WideToNarrow(path, out);
+    return NarrowToWide(out) == path;
+}
+
+bool AllocateBuffer(std::vector<char>& buffer, uint64_t size) {
+    if (size >= SIZE_MAX) return false;
+    try {
+        buffer.assign(static_cast<size_t>(size), '\0');
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+    return true;
+}
+
+bool ReadAt(JFile& file, uint64_t offset, void* buffer, size_t size) {
+    if (file.Seek(static_cast<int64_t>(offset), SEEK_SET) != 0) return false;
+    return size == 0 || file.Read(buffer, size) == static_cast<int64_t>(size);
+}
+
+class UnpackJob {
+public:
+    UnpackJob(ProgressCallback callback, bool removeTemp, bool writeUninstaller)
+        : callback_(std::move(callback)), removeTemp_(removeTemp), writeUninstaller_(writeUninstaller) {}
+
+    HRESULT Run(const wchar_t* packagePath, const wchar_t* installFolder);
+
+private:
+    void Send(int event, unsigned value) {
+        if (callback_) callback_(event, value, 0);
+    }
+    HRESULT Fail(int code, unsigned eventValue = SetupFileError) {
+        package_.Close();
+        Send(E_Unpack_Fail, eventValue);
+        g_nPackageError = code;
+        return E_FAIL;
+    }
+    bool ChooseFolder(const wchar_t* installFolder);
+    HRESULT ExtractThroughFile();
+    HRESULT ExtractFromMemory();
+    HRESULT LogExtractFailure(const std::string& errorText);
+    HRESULT WriteUninstaller();
+
+    ProgressCallback callback_;
+    bool removeTemp_;
+    bool writeUninstaller_;
+    JFile package_;
+    uint64_t length_ = 0;
+    PackageHeader header_;
+    std::wstring folder_;
+    std::string narrowFolder_;
+};
+
+HRESULT UnpackJob::Run(const wchar_t* packagePath, const wchar_t* installFolder) {
+    Send(E_Unpack_Start, 0);
+    if (!package_.Open(packagePath, E_File_Read | E_File_Binary)) {
+        Send(E_Unpack_Fail, SetupFileError);
+        g_nPackageError = package_.GetError();
+        WriteLog("Open file error %d.\n", package_.GetError());
+        return E_FAIL;
+    }
+
+    uint64_t headerOffset = 0;
+    if (!ReadAt(package_, kPackageHeaderOffsetPosition, &headerOffset, sizeof(headerOffset))) headerOffset = 0;
+    const int64_t length = package_.GetSize();
+    if (length < 0 || !RegionFitsInFile(headerOffset, kPackageHeaderSize, static_cast<uint64_t>(length))) {
+        Fail(OffsetError);
+        WriteLog("Offset error %d  Offset - %d  file length- %d.\n", static_cast<int>(OffsetError),
+                 AsLogInt(headerOffset), AsLogInt(length));
+        return E_FAIL;
+    }
+    length_ = static_cast<uint64_t>(length);
+    if (!ReadAt(package_, headerOffset, &header_, sizeof(header_))) {
+        WriteLog("Read package header error.\n");
+        return Fail(ReadFileError);
+    }
+
+    if (!ChooseFolder(installFolder)) {
+        WriteLog("Install path too long.\n");
+        return Fail(DirWriteError, DirWriteError);
+    }
+    std::string logFolder;
+    WriteLog("lpszProgram path :%s \n", WideToNarrow(folder_, logFolder).c_str());
+    if (!PathFileExistsW(folder_.c_str())) return Fail(DirWriteError, DirWriteError);
+    if (!NarrowPath(folder_, narrowFolder_)) {
+        WriteLog("Install path cannot be passed to the archiver.\n");
+        return Fail(DirWriteError, DirWriteError);
+    }
+
+    // Both regions are checked before anything is extracted, so a truncated
+    // package leaves no half-installed product behind.
+    if (!RegionFitsInFile(header_.archiveOffset, header_.archiveSize, length_)) {
+        WriteLog("Archive region error: start %lld, size %lld, file length %lld.\n",
+                 static_cast<long long>(header_.archiveOffset), static_cast<long long>(header_.archiveSize),
+                 static_cast<long long>(length_));
+        return Fail(ReadFileError);
+    }
+    if (writeUninstaller_ && !RegionFitsInFile(header_.uninstallerOffset, header_.uninstallerSize, length_)) {
+        WriteLog("Uninstaller region error: start %lld, size %u, file length %lld.\n",
+                 static_cast<long long>(header_.uninstallerOffset), static_cast<unsigned>(header_.uninstallerSize),
+                 static_cast<long long>(length_));
+        return Fail(ReadFileError);
+    }
+
+    const HRESULT extracted = header_.archiveSize > kUnpackMemoryLimit ? ExtractThroughFile() : ExtractFromMemory();
+    if (FAILED(extracted)) return extracted;
+    return WriteUninstaller();
+}
+
+bool UnpackJob::ChooseFolder(const wchar_t* installFolder) {
+    if (installFolder) {
+        g_strInstallPath = installFolder;
+        folder_ = installFolder;
+        if (folder_.size() >= MAX_PATH) return false;
+        CreateDirectories(folder_);
+        WriteLog("StrCpyW lpszProgram. \n");
+        return true;
+    }
+    wchar_t buffer[MAX_PATH] = {};
+    const std::wstring name = NarrowToWide(PackageHeader::FieldText(header_.installFolderName));
+    const int fits = GetProgramPath(buffer, name.c_str(), 1, header_.isX64);
+    g_strInstallPath = buffer;
+    folder_ = buffer;
+    WriteLog("GetProgramPath lpszProgram. \n");
+    return fits != 0;
+}
+
+HRESULT UnpackJob::LogExtractFailure(const std::string& errorText) {
+    WriteLog("Failed unpack file.\n");
+    WriteLog("Install path %s.\n", narrowFolder_.c_str());
+    WriteLog("UnZip error :%s.\n", errorText.c_str());
+    return Fail(UnzipFileError);
+}
+
+HRESULT UnpackJob::ExtractThroughFile() {
+    WriteLog("Unpack file use File.\n");
+    std::vector<char> chunk;
+    if (!AllocateBuffer(chunk, kUnpackCopyChunk + 1)) return Fail(MallocBrror);
+
+    wchar_t tempBuffer[MAX_PATH + 1] = {};
+    const DWORD n = GetTempPathW(MAX_PATH + 1, tempBuffer);
+    std::wstring temp = tempBuffer;
+    if (!temp.empty() && temp.back() != L'\\') temp += L'\\';
+    temp += kTempFolderName;
+    const std::wstring archive = temp + L"\\" + kTempArchiveName;
+    std::string narrowArchive;
+    if (n == 0 || n > MAX_PATH || archive.size() >= MAX_PATH || !NarrowPath(archive, narrowArchive)) {
+        WriteLog("Temp path error.\n");
+        return Fail(OpenFileError);
+    }
+    CreateDirectories(temp);
+
+    JFile out;
+    if (!out.Open(archive, E_File_Write | E_File_Binary)) {
+        const int error = out.GetError();
+        Fail(error);
+        WriteLog("Open file 7z error %d.\n", error);
+        DeleteDirectory(temp);
+        return E_FAIL;
+    }
+    const uint64_t size = header_.archiveSize;
+    bool copied = package_.Seek(static_cast<int64_t>(header_.archiveOffset), SEEK_SET) == 0;
+    bool readFailed = !copied;
+    for (uint64_t done = 0; copied && done < size;) {
+        const size_t count = static_cast<size_t>(std::min<uint64_t>(kUnpackCopyChunk, size - done));
+        if (package_.Read(chunk.data(), count) != static_cast<int64_t>(count)) {
+            copied = false;
+            readFailed = true;
+        } else if (out.Write(chunk.data(), count) != static_cast<int64_t>(count)) {
+            copied = false;
+        }
+        done += count;
+    }
+    out.Close();
+    chunk.clear();
+    chunk.shrink_to_fit();
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (copied && (!GetFileAttributesExW(archive.c_str(), GetFileExInfoStandard, &data) ||
+                   ((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) != size))
+        copied = false;
+    if (!copied) {
+        WriteLog(readFailed ? "Read package error.\n" : "Write 7z file error.\n");
+        DeleteDirectory(temp);
+        return Fail(readFailed ? ReadFileError : InstallFileError);
+    }
+
+    C7ZOperator extractor;
+    extractor.SetCallback(callback_);
+    WriteLog("Begin unpack file.\n");
+    std::string errorText;
+    const bool ok = extractor.ExtractFile(narrowArchive.c_str(), narrowFolder_.c_str(), nullptr, errorText);
+    DeleteDirectory(temp);
+    if (!ok) return LogExtractFailure(errorText);
+    return S_OK;
+}
+
+HRESULT UnpackJob::ExtractFromMemory() {
+    WriteLog("Unpack file use buffer.\n");
+    std::vector<char> buffer;
+    if (!AllocateBuffer(buffer, header_.archiveSize + 1)) return Fail(MallocBrror);
+    const size_t size = static_cast<size_t>(header_.archiveSize);
+    if (!ReadAt(package_, header_.archiveOffset, buffer.data(), size)) {
+        WriteLog("Read package error.\n");
+        return Fail(ReadFileError);
+    }
+    WriteLog("Buffer Info: Start(%d), size(%d), pBuffer(%08X).\n", AsLogInt(header_.archiveOffset),
+             AsLogInt(header_.archiveSize), static_cast<unsigned>(reinterpret_cast<uintptr_t>(buffer.data())));
+
+    C7ZOperator extractor;
+    extractor.SetCallback(callback_);
+    WriteLog("Begin unpack file.\n");
+    std::string errorText;
+    if (!extractor.ExtractFromMemory(buffer.data(), size, narrowFolder_.c_str(), nullptr, errorText, removeTemp_))
+        return LogExtractFailure(errorText);
+    WriteLog("Finish unpack file.\n");
+    return S_OK;
+}
+
+HRESULT UnpackJob::WriteUninstaller() {
+    if (!writeUninstaller_) {
+        package_.Close();
+        Send(E_Unpack_Succeed, 0);
+        return S_OK;
+    }
+    std::vector<char> image;
+    if (!AllocateBuffer(image, header_.uninstallerSize)) return Fail(MallocBrror);
+    if (!ReadAt(package_, header_.uninstallerOffset, image.data(), image.size())) {
+        WriteLog("Read uninstall file error.\n");
+        return Fail(ReadFileError);
+    }
+    package_.Close();
+
+    const std::wstring uninstaller = folder_ + (folder_.back() == L'\\' ? L"" : L"\\") + kUninstallerName;
+    WriteLog("Write uninstall file.\n");
+    if (!WriteWholeFile(uninstaller, image.data(), image.size())) {
+        WriteLog("Write uninstall file error.\n");
+        return Fail(InstallFileError);
+    }
+    WriteLog("Write uninstall bin.\n");
+    if (FAILED(WriteHeaderFile((uninstaller + L".bin").c_str(), header_))) {
+        WriteLog("Write uninstall bin error.\n");
+        return Fail(InstallFileError);
+    }
+    Send(E_Unpack_Succeed, 0);
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT UnpackPackage(const wchar_t* packagePath, ProgressCallback callback, const wchar_t* installFolder,
+                      bool removeTemp, bool writeUninstaller) {
+    if (!packagePath) {
+        g_nPackageError = PointNull;
+        return E_POINTER;
+    }
+    UnpackJob job(std::move(callback), removeTemp, writeUninstaller);
+    return job.Run(packagePath, installFolder);
+}
+
+int GetPackageError() { return g_nPackageError; }
+
+const char* GetPackageErrorName() {
+    static const char* const kNames[] = {"PointNull",   "SetupFileError", "DirWriteError",
+                                         "MallocBrror", "InstallFileError", "OpenFileError",
+                                         "OffsetError", "ReadFileError",  "UnzipFileError"};
+    const int code = g_nPackageError;
+    if (code == NoError) return "NoError";
+    if (code >= PointNull && code <= UnzipFileError) return kNames[code - PointNull];
+    static thread_local std::string text;
+    text = std::to_string(code);
+    return text.c_str();
+}
+
+const wchar_t* GetInstallPath() { return g_strInstallPath.c_str(); }
