@@ -35,8 +35,14 @@ bool FileExists(const std::wstring& path) {
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// The MD5 of the file as 32 upper-case hex characters, or "" when it cannot be read.
-std::string FileDigest(const std::wstring& path) {
+// The MD5 of the file as 32 upper-case hex characters, or "" when it cannot
+// be read or has another size than expected (which cannot match anyway, and
+// keeps a device or a huge file from being read at all).
+std::string FileDigest(const std::wstring& path, int64_t expectedSize) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return "";
+    int64_t size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (size != expectedSize) return "";
     FILE* f = _wfopen(path.c_str(), L"rb");
     if (!f) return "";
     char buffer[64] = {};
@@ -203,7 +209,7 @@ int DownloaderCurl::LoadConfig(boost::shared_ptr<IXMLParse> parser, std::string 
     }
 
     std::wstring target = NarrowToWide(targetPath);
-    if (FileExists(target) && _stricmp(FileDigest(target).c_str(), config.fileHash.c_str()) == 0) {
+    if (FileExists(target) && _stricmp(FileDigest(target, config.fileSize).c_str(), config.fileHash.c_str()) == 0) {
         SetError(E_Error_NoNeedDownload);
         Finish(E_State_Succeed, E_Download_Succeed, 0, 1);
         return 0;

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Loopback download mirrors for the engine's tests and benchmark.
 
-  mirror_fixture.py start DIR [--lifetime S] [--rate BYTES_PER_S]
+  mirror_fixture.py start DIR [--lifetime S] [--rate BYTES_PER_S] [--big-size BYTES]
   mirror_fixture.py stop DIR
 
 start makes a certificate with IP names, the payload files, and starts
@@ -464,7 +464,8 @@ def start(root, lifetime, rate):
         except FileNotFoundError:
             pass
     out = open(os.path.join(root, "daemon.log"), "w")
-    daemon = subprocess.Popen([sys.executable, os.path.abspath(__file__), "daemon", root, str(lifetime), str(rate)],
+    daemon = subprocess.Popen([sys.executable, os.path.abspath(__file__), "daemon", root, str(lifetime), str(rate),
+                               str(FILES["big.bin"])],
                               stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
     with open(os.path.join(root, "daemon.pid"), "w") as f:
         f.write(str(daemon.pid))
@@ -514,6 +515,7 @@ def stop(root):
 
 def main(argv):
     if len(argv) >= 3 and argv[1] == "daemon":
+        FILES["big.bin"] = int(argv[5])
         run_daemon(argv[2], float(argv[3]), int(argv[4]))
         return 0
     if len(argv) < 3 or argv[1] not in ("start", "stop"):
@@ -529,6 +531,8 @@ def main(argv):
             lifetime = float(rest[1])
         elif rest[0] == "--rate":
             rate = int(rest[1])
+        elif rest[0] == "--big-size":
+            FILES["big.bin"] = int(rest[1])
         rest = rest[2:]
     return start(root, lifetime, rate)
 
