@@ -4,9 +4,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <string>
-#include <vector>
 
 #include "C7ZOperator.h"
 #include "JFile.h"
@@ -35,16 +35,11 @@ bool NarrowPath(const std::wstring& path, std::string& out) {
     return NarrowToWide(out) == path;
 }
 
-bool AllocateBuffer(std::vector<char>& buffer, uint64_t size) {
-    if (size >= SIZE_MAX) return false;
-    try {
-        buffer.assign(static_cast<size_t>(size), '\0');
-    } catch (const std::bad_alloc&) {
-        return false;
-    } catch (const std::length_error&) {
-        return false;
-    }
-    return true;
+// A buffer of size bytes, or null when it cannot be had. Not zero-filled:
+// every byte used is read from the package, and a short read fails the step.
+std::unique_ptr<char[]> AllocateBuffer(uint64_t size) {
+    if (size >= SIZE_MAX) return nullptr;
+    return std::unique_ptr<char[]>(new (std::nothrow) char[static_cast<size_t>(size) + 1]);
 }
 
 bool ReadAt(JFile& file, uint64_t offset, void* buffer, size_t size) {
@@ -168,8 +163,8 @@ HRESULT UnpackJob::LogExtractFailure(const std::string& errorText) {
 
 HRESULT UnpackJob::ExtractThroughFile() {
     WriteLog("Unpack file use File.\n");
-    std::vector<char> chunk;
-    if (!AllocateBuffer(chunk, kUnpackCopyChunk + 1)) return Fail(MallocBrror);
+    std::unique_ptr<char[]> chunk = AllocateBuffer(kUnpackCopyChunk);
+    if (!chunk) return Fail(MallocBrror);
 
     wchar_t tempBuffer[MAX_PATH + 1] = {};
     const DWORD n = GetTempPathW(MAX_PATH + 1, tempBuffer);
@@ -197,17 +192,16 @@ HRESULT UnpackJob::ExtractThroughFile() {
     bool readFailed = !copied;
     for (uint64_t done = 0; copied && done < size;) {
         const size_t count = static_cast<size_t>(std::min<uint64_t>(kUnpackCopyChunk, size - done));
-        if (package_.Read(chunk.data(), count) != static_cast<int64_t>(count)) {
+        if (package_.Read(chunk.get(), count) != static_cast<int64_t>(count)) {
             copied = false;
             readFailed = true;
-        } else if (out.Write(chunk.data(), count) != static_cast<int64_t>(count)) {
+        } else if (out.Write(chunk.get(), count) != static_cast<int64_t>(count)) {
             copied = false;
         }
         done += count;
     }
     out.Close();
-    chunk.clear();
-    chunk.shrink_to_fit();
+    chunk.reset();
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (copied && (!GetFileAttributesExW(archive.c_str(), GetFileExInfoStandard, &data) ||
                    ((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) != size))
@@ -230,21 +224,21 @@ HRESULT UnpackJob::ExtractThroughFile() {
 
 HRESULT UnpackJob::ExtractFromMemory() {
     WriteLog("Unpack file use buffer.\n");
-    std::vector<char> buffer;
-    if (!AllocateBuffer(buffer, header_.archiveSize + 1)) return Fail(MallocBrror);
+    std::unique_ptr<char[]> buffer = AllocateBuffer(header_.archiveSize);
+    if (!buffer) return Fail(MallocBrror);
     const size_t size = static_cast<size_t>(header_.archiveSize);
-    if (!ReadAt(package_, header_.archiveOffset, buffer.data(), size)) {
+    if (!ReadAt(package_, header_.archiveOffset, buffer.get(), size)) {
         WriteLog("Read package error.\n");
         return Fail(ReadFileError);
     }
     WriteLog("Buffer Info: Start(%d), size(%d), pBuffer(%08X).\n", AsLogInt(header_.archiveOffset),
-             AsLogInt(header_.archiveSize), static_cast<unsigned>(reinterpret_cast<uintptr_t>(buffer.data())));
+             AsLogInt(header_.archiveSize), static_cast<unsigned>(reinterpret_cast<uintptr_t>(buffer.get())));
 
     C7ZOperator extractor;
     extractor.SetCallback(callback_);
     WriteLog("Begin unpack file.\n");
     std::string errorText;
-    if (!extractor.ExtractFromMemory(buffer.data(), size, narrowFolder_.c_str(), nullptr, errorText, removeTemp_))
+    if (!extractor.ExtractFromMemory(buffer.get(), size, narrowFolder_.c_str(), nullptr, errorText, removeTemp_))
         return LogExtractFailure(errorText);
     WriteLog("Finish unpack file.\n");
     return S_OK;
@@ -256,9 +250,10 @@ HRESULT UnpackJob::WriteUninstaller() {
         Send(E_Unpack_Succeed, 0);
         return S_OK;
     }
-    std::vector<char> image;
-    if (!AllocateBuffer(image, header_.uninstallerSize)) return Fail(MallocBrror);
-    if (!ReadAt(package_, header_.uninstallerOffset, image.data(), image.size())) {
+    const size_t imageSize = header_.uninstallerSize;
+    std::unique_ptr<char[]> image = AllocateBuffer(imageSize);
+    if (!image) return Fail(MallocBrror);
+    if (!ReadAt(package_, header_.uninstallerOffset, image.get(), imageSize)) {
         WriteLog("Read uninstall file error.\n");
         return Fail(ReadFileError);
     }
@@ -266,7 +261,7 @@ HRESULT UnpackJob::WriteUninstaller() {
 
     const std::wstring uninstaller = folder_ + (folder_.back() == L'\\' ? L"" : L"\\") + kUninstallerName;
     WriteLog("Write uninstall file.\n");
-    if (!WriteWholeFile(uninstaller, image.data(), image.size())) {
+    if (!WriteWholeFile(uninstaller, image.get(), imageSize)) {
         WriteLog("Write uninstall file error.\n");
         return Fail(InstallFileError);
     }
