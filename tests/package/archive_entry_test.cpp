@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "ArchiveEntry.h"
 #include "ArchiveTestSupport.h"
@@ -147,4 +148,30 @@ TEST(ArchiveEntryTest, NonAsciiPathsRoundTrip) {
     ASSERT_TRUE(MakeArchive(base + L"\\a.7z", base + L"\\src"));
     ASSERT_EQ(RunArchiver({L"x", base + L"\\a.7z", L"-o" + base + L"\\out"}), 0);
     EXPECT_EQ(ReadTree(base + L"\\out"), tree);
+}
+
+TEST(ArchiveEntryTest, RunsFromTwoThreadsAreSerialisedAndBothSucceed) {
+    ScratchFolder folder(L"entry");
+    const FileTree first = SampleTree();
+    const FileTree second{{L"other.bin", NoiseBytes(400000, 9)}};
+    WriteTree(folder / L"src1", first);
+    WriteTree(folder / L"src2", second);
+    ASSERT_TRUE(MakeArchive(folder / L"1.7z", folder / L"src1"));
+    ASSERT_TRUE(MakeArchive(folder / L"2.7z", folder / L"src2"));
+
+    ArchiveEvents events1, events2;
+    int rc1 = -1, rc2 = -1;
+    std::thread t1([&] { rc1 = RunArchiver({L"x", folder / L"1.7z", L"-o" + folder / L"out1", L"-bsp1"}, &events1); });
+    std::thread t2([&] { rc2 = RunArchiver({L"x", folder / L"2.7z", L"-o" + folder / L"out2", L"-bsp1"}, &events2); });
+    t1.join();
+    t2.join();
+    EXPECT_EQ(rc1, 0);
+    EXPECT_EQ(rc2, 0);
+    EXPECT_EQ(ReadTree(folder / L"out1"), first);
+    EXPECT_EQ(ReadTree(folder / L"out2"), second);
+    // Each run's progress reached its own callback only.
+    ASSERT_FALSE(events1.progress.empty());
+    ASSERT_FALSE(events2.progress.empty());
+    EXPECT_EQ(events1.progress.back(), 100u);
+    EXPECT_EQ(events2.progress.back(), 100u);
 }
