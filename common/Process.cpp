@@ -181,7 +181,9 @@ int RunElevated(const std::wstring& file, const std::wstring& parameters, const 
 bool RunElevatedAndWait(const std::wstring& file, const std::wstring& parameters, int show, DWORD timeoutMs) {
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // No error box of the shell's own: a failure is reported by the result,
+    // and a box nobody answers (a silent install) would wait forever.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.lpVerb = L"runas";
     info.lpFile = file.c_str();
     info.lpParameters = parameters.c_str();
@@ -275,22 +277,29 @@ bool MakeShortcut(const wchar_t* target, const wchar_t* folder, const wchar_t* n
     return SUCCEEDED(file->Save(linkPath, TRUE));
 }
 
-bool DeleteShortcut(ShortcutLocation kind, const wchar_t* fileName) {
-    if (!IsNameBelowFolder(fileName)) return false;
+namespace {
+
+// The path of a name inside the kind's existing folder; empty when the folder
+// is missing or the name would reach outside it (an empty name would be the
+// whole folder).
+std::wstring PathInShortcutFolder(ShortcutLocation kind, const wchar_t* name) {
+    if (!IsNameBelowFolder(name)) return std::wstring();
     wchar_t folder[MAX_PATH] = {};
-    if (!GetShortcutFolder(kind, folder) || !PathFileExistsW(folder)) return false;
-    const std::wstring path = PathJoin(folder, fileName);
+    if (!GetShortcutFolder(kind, folder) || !PathFileExistsW(folder)) return std::wstring();
+    return PathJoin(folder, name);
+}
+
+}  // namespace
+
+bool DeleteShortcut(ShortcutLocation kind, const wchar_t* fileName) {
+    const std::wstring path = PathInShortcutFolder(kind, fileName);
     if (path.empty()) return false;
     DeleteFileW(path.c_str());
     return true;
 }
 
 bool DeleteShortcutFolder(ShortcutLocation kind, const wchar_t* folderName) {
-    // An empty name would delete the kind's whole folder.
-    if (!IsNameBelowFolder(folderName)) return false;
-    wchar_t folder[MAX_PATH] = {};
-    if (!GetShortcutFolder(kind, folder) || !PathFileExistsW(folder)) return false;
-    const std::wstring path = PathJoin(folder, folderName);
+    const std::wstring path = PathInShortcutFolder(kind, folderName);
     if (path.empty()) return false;
     DeleteDirectory(path);
     return true;

@@ -168,6 +168,27 @@ TEST(RunUnelevatedTest, UnderADesktopWithTaskBarTheProgramGetsItsPathAndParamete
     EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(child.data()), child.size() / sizeof(wchar_t)), expected);
 }
 
+TEST(RunElevatedTest, RunasStartsTheProgramAndWaitingReportsItsExitCode) {
+    ScratchFolder folder(L"elevated");
+    const std::wstring out = folder / L"cmdline.txt";
+    // Wine's user is an administrator: no " -Admin" is appended.
+    ASSERT_EQ(RunElevated(HelperPath(), L"command-line \"" + out + L"\"", folder.path(), SW_SHOWNORMAL), 1);
+    const std::string bytes = WaitForFile(out, 10000);
+    const std::wstring line(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    const std::wstring tail = L"command-line \"" + out + L"\"";
+    ASSERT_GE(line.size(), tail.size());
+    EXPECT_EQ(line.substr(line.size() - tail.size()), tail) << std::string(line.begin(), line.end());
+
+    EXPECT_TRUE(RunElevatedAndWait(HelperPath(), L"sleep 10", SW_HIDE));
+    EXPECT_FALSE(RunElevatedAndWait(HelperPath(), L"no-such-mode x", SW_HIDE));  // exit code 2
+    EXPECT_FALSE(RunElevatedAndWait(folder / L"missing.exe", L"", SW_HIDE));
+
+    // The wait has a bound: a program that runs on is not waited for.
+    const DWORD start = GetTickCount();
+    EXPECT_FALSE(RunElevatedAndWait(HelperPath(), L"sleep 3000", SW_HIDE, 300));
+    EXPECT_LT(GetTickCount() - start, 2500u);
+}
+
 TEST(RestartTest, ShutdownPrivilegeIsEnabledAndRestartForcesOnlyHungPrograms) {
     // Restarting itself ends every process of the prefix; it runs in a prefix
     // of its own (see the restart check of this folder's CMake file).

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -239,6 +240,8 @@ TEST(MachineIdTest, WineAdaptersGiveOneStableWellFormedIdentityAcrossThreads) {
     for (size_t i = 0; i < seen.size(); ++i) threads.emplace_back([&seen, i] { seen[i] = GetMachineId(); });
     for (auto& t : threads) t.join();
     for (const auto& id : seen) EXPECT_EQ(id, seen[0]);
+    std::printf("identity of this machine under Wine: \"%s\" from %u adapters\n", seen[0].c_str(),
+                static_cast<unsigned>(adapters.size()));
     EXPECT_EQ(GetMachineId(), seen[0]);
     if (listed && !adapters.empty()) {
         EXPECT_TRUE(std::regex_match(seen[0], format)) << seen[0];
