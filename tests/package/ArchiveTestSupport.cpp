@@ -87,6 +87,18 @@ bool MakeArchive(const std::wstring& archive, const std::wstring& folder, const 
     return RunArchiver(args) == 0;
 }
 
+std::string CorruptArchive(const std::wstring& workFolder) {
+    std::string text;
+    for (int i = 0; i < 20000; ++i) text += "row " + std::to_string(i * 7919 % 10007) + "\n";
+    WriteTree(workFolder + L"\\corrupt-src", {{L"table.txt", text}});
+    const std::wstring archive = workFolder + L"\\corrupt.7z";
+    if (!MakeArchive(archive, workFolder + L"\\corrupt-src")) return {};
+    std::string bytes = testing_support::ReadFileBytes(archive);
+    // The packed stream starts right after the 32-byte signature header.
+    for (size_t i = 0; i < 16; ++i) bytes[32 + (bytes.size() - 32) / 4 + i] ^= 0x5a;
+    return bytes;
+}
+
 }  // namespace package_testing
 
 #include "PackageBuilder.h"

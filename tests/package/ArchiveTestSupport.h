@@ -36,6 +36,11 @@ struct ArchiveEvents {
 // argv[0] is filled in.
 int RunArchiver(const std::vector<std::wstring>& arguments, ArchiveEvents* events = nullptr);
 
+// An archive of one well-compressible text file whose packed stream has 16
+// bytes flipped a quarter of the way in, so that extracting the item fails
+// with a data error.
+std::string CorruptArchive(const std::wstring& workFolder);
+
 // Creates archive from the files of folder (the "a" command with folder\*).
 bool MakeArchive(const std::wstring& archive, const std::wstring& folder, const std::wstring& password = L"");
 
