@@ -130,7 +130,8 @@ bool DownloaderCurl::Finish(DownloadState state, int event, unsigned value, long
     if (!m_outcomeSent.compare_exchange_strong(expected, true)) return false;
     m_state = state;
     m_downloading = false;
-    NotifyCallback(event, value, extra);
+    // A released engine has nobody waiting for its outcome.
+    if (!m_shutdown) NotifyCallback(event, value, extra);
     return true;
 }
 

@@ -228,7 +228,8 @@ int DownloaderCurl::LoadConfigData(const char* text, int length) {
             result = LoadConfig(parser, m_targetPath);
         }
     }
-    if (result < 0) {
+    // A stop ends a start without an outcome, as it does a running transfer.
+    if (result < 0 && !m_stopped) {
         DownloadState state = GetState() == E_State_NeedUpdate ? E_State_NeedUpdate : E_State_Fail;
         Finish(state, E_Download_Fail, 0, 0);
     }
@@ -391,6 +392,7 @@ unsigned __stdcall DownloaderCurl::Download_Thread_Download_Cfg(void* arg) {
         WriteLog("Download_Thread_Download_Cfg : failed.\n");
     }
     // Only the last failed attempt reports: the caller waits for one outcome.
+    if (engine->m_stopped) return 0;
     engine->SetError(E_Error_ConfigDownloadError);
     WriteLog("Download_Thread_Download_Cfg : error.\n");
     DownloadState state = engine->GetState() == E_State_NeedUpdate ? E_State_NeedUpdate : E_State_Fail;

@@ -56,7 +56,16 @@ protected:
 
 TEST_F(Probe, PingerEchoesALoopbackHost) {
     IcmpPinger pinger;
-    ASSERT_TRUE(pinger.IsReady()) << "no ICMP socket at all";
+    if (!pinger.IsReady()) {
+        // Without the right to raw sockets (and no ICMP datagram sockets),
+        // Wine refuses both, as Windows does for a user that is not an
+        // administrator: every echo then fails at once.
+        EchoReply reply;
+        DWORD start = GetTickCount();
+        EXPECT_EQ(pinger.EchoTo("127.0.0.5", &reply, 2000), 0);
+        EXPECT_LT(GetTickCount() - start, 500u);
+        GTEST_SKIP() << "no ICMP socket in this environment";
+    }
     RecordProperty("datagram_socket", pinger.IsDatagram() ? "yes" : "no");
     mirrors::Log log;
     EchoReply reply;

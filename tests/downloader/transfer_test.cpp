@@ -509,3 +509,16 @@ TEST_F(Transfer, ManifestFetchedFromAUrl) {
     EXPECT_EQ(run.engine().StartWithConfigUrl(std::string(600, 'u'), WideToNarrow(target_)), E_INVALIDARG);
     EXPECT_EQ(run.engine().StartWithConfigUrl(mirrors::Url("127.0.0.2", "x.xml"), std::string(257, 'p')), E_INVALIDARG);
 }
+
+TEST_F(Transfer, StopWhileProbingEndsWithoutAnOutcome) {
+    mirrors::SetScenario(R"({"127.0.0.6": {"head_hang": true}})");
+    EngineRun run;
+    std::string manifest = mirrors::Manifest(kFile, Hosts({6, 2}));
+    run.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToNarrow(target_));
+    EXPECT_TRUE(run.engine().IsDownloading());  // on from the start, through probing
+    Sleep(1000);
+    run.engine().StopDownload();
+    EXPECT_FALSE(run.engine().IsDownloading());
+    EXPECT_LT(run.Release(), 8000u);  // the silent HEAD is abandoned, not waited out
+    EXPECT_EQ(run.Finals(), 0);
+}
