@@ -6,6 +6,7 @@
 
 #include "ArchiveEntry.h"
 #include "ArchiveTestSupport.h"
+#include "JFile.h"
 #include "Log.h"
 #include "PackageHeader.h"
 #include "TestSupport.h"
@@ -309,4 +310,68 @@ TEST_F(UnpackTest, CorruptPayloadReportsTheArchiverEventsAndFails) {
 TEST(PackageErrorNameTest, NamesEveryCode) {
     // Only through UnpackPackage can the code change; the table itself:
     EXPECT_STREQ(GetPackageErrorName(), "NoError");
+}
+
+namespace {
+
+// Points the process's temporary folder (GetTempPathW reads TMP first) at
+// another folder for the life of the object.
+class TemporaryFolderOverride {
+public:
+    explicit TemporaryFolderOverride(const std::wstring& folder) {
+        wchar_t old[MAX_PATH] = {};
+        hadOld_ = GetEnvironmentVariableW(L"TMP", old, MAX_PATH) != 0;
+        old_ = old;
+        CreateDirectoryW(folder.c_str(), nullptr);
+        SetEnvironmentVariableW(L"TMP", folder.c_str());
+    }
+    ~TemporaryFolderOverride() { SetEnvironmentVariableW(L"TMP", hadOld_ ? old_.c_str() : nullptr); }
+
+private:
+    bool hadOld_ = false;
+    std::wstring old_;
+};
+
+bool FolderIsEmpty(const std::wstring& folder) {
+    std::vector<std::wstring> files;
+    ListFilesRecursive(folder + L"\\", files);
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    int entries = 0;
+    if (find != INVALID_HANDLE_VALUE) {
+        do
+            if (wcscmp(fd.cFileName, L".") && wcscmp(fd.cFileName, L"..")) ++entries;
+        while (FindNextFileW(find, &fd));
+        FindClose(find);
+    }
+    return files.empty() && entries == 0;
+}
+
+}  // namespace
+
+TEST_F(UnpackTest, NonAsciiTemporaryFolderWorksAndIsLeftEmpty) {
+    const std::wstring temp = folder_ / L"T\u00e9mp \u00fcser";
+    TemporaryFolderOverride override(temp);
+    ASSERT_EQ(UnpackPackage(package_.c_str(), nullptr, target_.c_str(), true, true), S_OK);
+    EXPECT_EQ(ReadFileBytes(target_ + L"\\readme.txt"), tree_[L"readme.txt"]);
+    EXPECT_TRUE(FolderIsEmpty(temp));
+}
+
+TEST_F(UnpackTest, PathsTheNarrowCodePageCannotSpellFailCleanly) {
+    // The archiver takes narrow arguments; a path outside the code page
+    // would reach it as another path, so the step refuses it.
+    const std::wstring target = folder_ / L"\u4e2d\u6587 \u0436";
+    Events events;
+    EXPECT_EQ(UnpackPackage(package_.c_str(), Record(events), target.c_str(), true, true), E_FAIL);
+    EXPECT_EQ(GetPackageError(), DirWriteError);
+    EXPECT_EQ(Milestones(events).back(), std::make_pair(int(E_Unpack_Fail), unsigned(DirWriteError)));
+    EXPECT_NE(Log().find("Install path cannot be passed to the archiver."), std::string::npos);
+
+    const std::wstring temp = folder_ / L"\u4e2d temp";
+    TemporaryFolderOverride override(temp);
+    events.clear();
+    EXPECT_EQ(UnpackPackage(package_.c_str(), Record(events), target_.c_str(), true, true), E_FAIL);
+    EXPECT_EQ(GetPackageError(), UnzipFileError);
+    EXPECT_NE(Log().find("UnZip error :Create temp folder error."), std::string::npos);
+    EXPECT_TRUE(FolderIsEmpty(temp));
 }
