@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <thread>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include "ArchiveEntry.h"
 #include "ArchiveTestSupport.h"
 #include "TestSupport.h"
@@ -161,4 +164,24 @@ TEST(ArchiveEntryTest, RunsFromTwoThreadsAreSerialisedAndBothSucceed) {
     ASSERT_FALSE(events2.progress.empty());
     EXPECT_EQ(events1.progress.back(), 100u);
     EXPECT_EQ(events2.progress.back(), 100u);
+}
+
+TEST(ArchiveEntryTest, PrintedArgumentsMaskThePassword) {
+    ScratchFolder folder(L"entry");
+    WriteTree(folder / L"src", {{L"a.txt", "x"}});
+    // Standard output goes to a file while the run prints its arguments.
+    fflush(stdout);
+    const int saved = _dup(1);
+    FILE* capture = _wfopen((folder / L"stdout.txt").c_str(), L"wb");
+    ASSERT_NE(capture, nullptr);
+    _dup2(_fileno(capture), 1);
+    const int rc = RunArchiver({L"a", folder / L"enc.7z", folder / L"src\\*", L"-pVerySecret1"});
+    fflush(stdout);
+    _dup2(saved, 1);
+    _close(saved);
+    fclose(capture);
+    EXPECT_EQ(rc, 0);
+    const std::string printed = ReadFileBytes(folder / L"stdout.txt");
+    EXPECT_NE(printed.find("-p***"), std::string::npos);
+    EXPECT_EQ(printed.find("VerySecret1"), std::string::npos);
 }
