@@ -217,15 +217,24 @@ std::string BuildMachineId(const std::vector<AdapterAddress>& adapters,
 }
 
 std::string GetMachineId() {
-    // The statistics thread and the install worker may ask at the same time.
-    std::lock_guard<std::mutex> guard(g_machineIdLock);
-    if (!g_machineId.empty()) return g_machineId;
-    std::vector<AdapterAddress> adapters;
-    if (!ReadAdapterList(adapters)) WriteLog("failed to call GetAdaptersInfo\n");
-    g_machineId = BuildMachineId(adapters, [](const std::string& name) {
-        return IsPciAdapter(name) || IsPhysicalAdapter(name);
-    });
-    return g_machineId;
+    // The statistics thread and the install worker may ask at the same time:
+    // the identity is built under the lock, the log line written after it
+    // (the log hands its lines to a callback).
+    bool listed = true;
+    std::string identity;
+    {
+        std::lock_guard<std::mutex> guard(g_machineIdLock);
+        if (g_machineId.empty()) {
+            std::vector<AdapterAddress> adapters;
+            listed = ReadAdapterList(adapters);
+            g_machineId = BuildMachineId(adapters, [](const std::string& name) {
+                return IsPciAdapter(name) || IsPhysicalAdapter(name);
+            });
+        }
+        identity = g_machineId;
+    }
+    if (!listed) WriteLog("failed to call GetAdaptersInfo\n");
+    return identity;
 }
 
 std::string GetFirstMacAddresses() {
