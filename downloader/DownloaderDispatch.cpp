@@ -30,10 +30,13 @@ const char* DownloaderCurl::GetBestURL(const char* exclude) {
     return GetBestURLAvoiding(avoid);
 }
 
-const char* DownloaderCurl::GetBestURLAvoiding(const std::set<std::string>& avoid) {
+namespace {
+
+// The URL of the fastest live range outside avoid (lowest id among equals), or null.
+const char* FastestUrl(const std::map<int, DownloadItem>& items, const std::set<std::string>& avoid) {
     const char* best = nullptr;
     uint32_t bestSpeed = 0;
-    for (const auto& entry : m_items) {
+    for (const auto& entry : items) {
         const DownloadItem& item = entry.second;
         if (!Usable(item.status) || !item.url || avoid.count(item.url)) continue;
         if (item.speed > bestSpeed) {
@@ -41,6 +44,13 @@ const char* DownloaderCurl::GetBestURLAvoiding(const std::set<std::string>& avoi
             best = item.url;
         }
     }
+    return best;
+}
+
+}  // namespace
+
+const char* DownloaderCurl::GetBestURLAvoiding(const std::set<std::string>& avoid) {
+    const char* best = FastestUrl(m_items, avoid);
     if (best && IsFallbackHost(best)) m_usingFallback = true;
     return best;
 }
@@ -369,17 +379,9 @@ const char* DownloaderCurl::ChooseRepairUrl(int64_t first, int64_t last, const s
     }
     *fallback = false;
     // The fastest live mirror that put no bytes into this block.
-    const char* best = nullptr;
-    uint32_t bestSpeed = 0;
-    for (const auto& entry : m_items) {
-        const DownloadItem& item = entry.second;
-        if (!Usable(item.status) || !item.url || writers.count(item.url)) continue;
-        if (item.speed > bestSpeed) {
-            bestSpeed = item.speed;
-            best = item.url;
-        }
-    }
+    const char* best = FastestUrl(m_items, writers);
     if (best) return best;
+    uint32_t bestSpeed = 0;
     if (m_fallback.valid && !writers.count(m_fallback.url)) {
         *fallback = true;
         return m_fallback.url;
