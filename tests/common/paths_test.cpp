@@ -82,7 +82,10 @@ TEST(SpecialFolderTest, EachFolderAndItsTail) {
 
 // The application-data folder moved to a deep folder, as a roaming profile
 // may be: the Quick Launch tails would pass MAX_PATH and must fail instead.
+// Moving it changes the folder for every program of the prefix, so the case
+// runs in a prefix of its own (see this folder's CMake file).
 TEST(SpecialFolderTest, TailsThatDoNotFitFail) {
+    if (!getenv("ORVANE_OWN_PREFIX")) GTEST_SKIP() << "moves the profile's AppData: runs in a prefix of its own";
     const char kShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kShellFolders, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
