@@ -47,6 +47,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     timeout 300 wineboot -i </dev/null >/dev/null 2>&1
     # Report a current Windows, as the manifest declares support for it.
     timeout 60 wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f </dev/null >/dev/null 2>&1
+    # Xvfb runs no window manager: a managed window that hides waits 2 s for
+    # a manager to withdraw it. Unmanaged windows hide at once.
+    timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
     timeout 60 wineserver -w
 fi
 # A persistent server started with its descriptors detached; otherwise every
