@@ -269,3 +269,25 @@ TEST_F(Probe, SilentAndLyingMirrorsDoNotStallProbing) {
     EXPECT_FALSE(checked[2].valid);
     EXPECT_EQ(UsedUrls(engine), (std::vector<std::string>{mirrors::Url("127.0.0.2", kFile)}));
 }
+
+TEST_F(Probe, ProxyAppliesToHeadRequestsOnly) {
+    ProbeEngine engine(kSize);
+    const std::string url = mirrors::Url("127.0.0.2", kFile);
+    ProxyConfig proxy;
+    proxy.enabled = 1;
+    proxy.type = 0;
+    proxy.host = "127.0.0.2";
+    proxy.port = "1";  // nothing listens there
+    proxy.user = std::string(300, 'u');  // longer than any fixed buffer
+    proxy.password = "p";
+    engine.SetProxy(proxy);
+    EXPECT_EQ(engine.GetDownloadFileLenth(url.c_str()), -1);
+    EXPECT_EQ(engine.HttpGetText("http://127.0.0.2/flag.php"), "1\n");  // the load probe never uses it
+    proxy.type = 7;  // unknown type: no proxy options at all
+    engine.SetProxy(proxy);
+    EXPECT_EQ(engine.GetDownloadFileLenth(url.c_str()), kSize);
+    proxy.enabled = 0;
+    proxy.type = 0;
+    engine.SetProxy(proxy);
+    EXPECT_EQ(engine.GetDownloadFileLenth(url.c_str()), kSize);
+}

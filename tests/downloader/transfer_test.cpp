@@ -522,3 +522,13 @@ TEST_F(Transfer, StopWhileProbingEndsWithoutAnOutcome) {
     EXPECT_LT(run.Release(), 8000u);  // the silent HEAD is abandoned, not waited out
     EXPECT_EQ(run.Finals(), 0);
 }
+
+TEST_F(Transfer, LowerCaseDigestsVerifyAsWell) {
+    std::string manifest = mirrors::Manifest(kFile, Hosts({2, 3}));
+    for (char& c : manifest)
+        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    EngineRun run;
+    ASSERT_TRUE(run.Download(manifest, target_, 20000));
+    ExpectVerified(run);
+    EXPECT_TRUE(run.engine().GetRepairLink().empty());  // nothing was fetched twice
+}
