@@ -33,6 +33,22 @@ enum SkinBitmapId {
     kBmpClosePressed = 180,
 };
 
+// Waits for the thread while answering messages that other threads send to
+// this one: the painter draws on the box's window, and the platform may ask
+// the window's own thread for that.
+bool WaitAnsweringSentMessages(HANDLE thread, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD elapsed = GetTickCount() - start;
+        const DWORD left = elapsed < timeoutMs ? timeoutMs - elapsed : 0;
+        const DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, left, QS_SENDMESSAGE);
+        if (r == WAIT_OBJECT_0) return true;
+        if (r != WAIT_OBJECT_0 + 1 || left == 0) return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
 INT_PTR CALLBACK SkinMessageBoxProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam) {
     SkinMessageBox* box = g_currentBox.load();
     return box ? box->DialogProc(wnd, message, wParam, lParam) : 0;
@@ -71,7 +87,7 @@ SkinMessageBox::~SkinMessageBox() {
 bool SkinMessageBox::StopRedrawThread(DWORD timeoutMs) {
     m_bStop = true;
     if (!m_redrawThread) return true;
-    if (WaitForSingleObject(m_redrawThread.get(), timeoutMs) != WAIT_OBJECT_0) return false;
+    if (!WaitAnsweringSentMessages(m_redrawThread.get(), timeoutMs)) return false;
     m_redrawThread.reset();
     return true;
 }

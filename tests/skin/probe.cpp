@@ -4,6 +4,8 @@
 //                      "dpi w1 h1 x1 y1 w2 h2 x2 y2 boxW boxH header footer corner result"
 //   probe OUT shadow   a shadowed window told that composition changed:
 //                      "composition shadowVisible status"
+//   probe OUT show MS  a sample message box, closed after MS milliseconds
+//                      (for screenshots): "result"
 #include <windows.h>
 
 #include <cstdio>
@@ -72,8 +74,28 @@ int ProbeShadow(const wchar_t* out) {
     return 0;
 }
 
+int ProbeShow(const wchar_t* out, DWORD ms) {
+    const DWORD threadId = GetCurrentThreadId();
+    std::thread closer([=] {
+        HWND box = skin_test::FindThreadDialog(threadId, 5000);
+        Sleep(ms);
+        if (box) PostMessageW(box, WM_CLOSE, 0, 0);
+    });
+    const int result = ShowSkinMessageBox(nullptr, L"Orvane",
+                                          L"Not enough free space on the disk. Free some space or choose another "
+                                          L"folder, then try again.",
+                                          L"OK");
+    closer.join();
+    FILE* f = _wfopen(out, L"w");
+    if (!f) return 3;
+    fprintf(f, "%d\n", result);
+    fclose(f);
+    return 0;
+}
+
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
+    if (argc > 3 && lstrcmpW(argv[2], L"show") == 0) return ProbeShow(argv[1], _wtoi(argv[3]));
     if (argc > 2 && lstrcmpW(argv[2], L"shadow") == 0) return ProbeShadow(argv[1]);
     int dpi = 0;
     const RECT a = Measure(622, 405, &dpi);
