@@ -211,14 +211,21 @@ void SendMouse(DWORD flags) {
 TEST(SkinDialogTest, PressOnNoControlDragsTheWindowWithRealInput) {
     TestDlg dlg(300, 150, 3);
     HWND wnd = OpenModeless(dlg);
+    // On top of the windows of tests running beside this one, and settled.
+    SetWindowPos(wnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     SetForegroundWindow(wnd);
-    Pump(100);
+    Pump(500);
     RECT before{};
     GetWindowRect(wnd, &before);
     const POINT start{before.left + 50, before.top + 50};
     ASSERT_EQ(WindowFromPoint(start), wnd) << "another window covers the test dialog";
     std::atomic<bool> done{false};
     std::thread driver([&] {
+        // The button state is shared by every test on the display; start
+        // from a released button, away from any window.
+        SetCursorPos(5, 5);
+        SendMouse(MOUSEEVENTF_LEFTUP);
+        Sleep(100);
         SetCursorPos(start.x, start.y);
         Sleep(150);
         SendMouse(MOUSEEVENTF_LEFTDOWN);
