@@ -83,17 +83,11 @@ void CommonCtrl::SetDrawBitmap(bool draw) { m_bDrawBitmap = draw ? 1 : 0; }
 bool CommonCtrl::GetDrawBitmap() { return m_bDrawBitmap != 0; }
 
 void CommonCtrl::SetStateColors(COLORREF normal, COLORREF hover, COLORREF pressed, COLORREF disabled) {
-    m_stateColors[CtrlStateNormal] = normal;
-    m_stateColors[CtrlStateHover] = hover;
-    m_stateColors[CtrlStatePressed] = pressed;
-    m_stateColors[CtrlStateDisabled] = disabled;
+    StoreStates(m_stateColors, normal, hover, pressed, disabled);
 }
 
 void CommonCtrl::SetStateBitmaps(HBITMAP normal, HBITMAP hover, HBITMAP pressed, HBITMAP disabled) {
-    m_stateBitmaps[CtrlStateNormal] = normal;
-    m_stateBitmaps[CtrlStateHover] = hover;
-    m_stateBitmaps[CtrlStatePressed] = pressed;
-    m_stateBitmaps[CtrlStateDisabled] = disabled;
+    StoreStates(m_stateBitmaps, normal, hover, pressed, disabled);
 }
 
 int CommonCtrl::DrawBitmapAt(HDC dc, HBITMAP bitmap, int x, int y, int cx, int cy) {

@@ -77,6 +77,14 @@ public:
     bool IsPressed() const { return m_bPressed.load(); }
 
 protected:
+    // Stores one value per CtrlState, in the order normal, hover, pressed, disabled.
+    template <typename T>
+    static void StoreStates(std::atomic<T> (&slots)[4], T normal, T hover, T pressed, T disabled) {
+        slots[CtrlStateNormal] = normal;
+        slots[CtrlStateHover] = hover;
+        slots[CtrlStatePressed] = pressed;
+        slots[CtrlStateDisabled] = disabled;
+    }
     // The rectangle as it stands now, safe to read from a painting thread.
     RECT RectSnapshot() const;
     // Transparent text in the current text colour into rect with the format;

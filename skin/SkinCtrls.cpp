@@ -77,19 +77,13 @@ ButtonColorCtrlEx::ButtonColorCtrlEx(HWND owner, RECT rect) : ButtonCtrlEx(owner
 ButtonColorCtrlEx::~ButtonColorCtrlEx() = default;
 
 void ButtonColorCtrlEx::SetBorderColors(COLORREF normal, COLORREF hover, COLORREF pressed, COLORREF disabled) {
-    m_borderColors[0] = normal;
-    m_borderColors[1] = hover;
-    m_borderColors[2] = pressed;
-    m_borderColors[3] = disabled;
+    StoreStates(m_borderColors, normal, hover, pressed, disabled);
 }
 
 void ButtonColorCtrlEx::SetBorderWidth(int width) { m_nBorderWidth = width; }
 
 void ButtonColorCtrlEx::SetFillColors(COLORREF normal, COLORREF hover, COLORREF pressed, COLORREF disabled) {
-    m_fillColors[0] = normal;
-    m_fillColors[1] = hover;
-    m_fillColors[2] = pressed;
-    m_fillColors[3] = disabled;
+    StoreStates(m_fillColors, normal, hover, pressed, disabled);
 }
 
 int ButtonColorCtrlEx::Paint(HDC dc) {
@@ -140,10 +134,7 @@ void CheckButtonCtrl::SetCheck(int checked) { m_bChecked = checked; }
 int CheckButtonCtrl::GetCheck() { return m_bChecked; }
 
 void CheckButtonCtrl::SetCheckedBitmaps(HBITMAP normal, HBITMAP hover, HBITMAP pressed, HBITMAP disabled) {
-    m_checkedBitmaps[0] = normal;
-    m_checkedBitmaps[1] = hover;
-    m_checkedBitmaps[2] = pressed;
-    m_checkedBitmaps[3] = disabled;
+    StoreStates(m_checkedBitmaps, normal, hover, pressed, disabled);
 }
 
 HBITMAP CheckButtonCtrl::CurrentBitmap() {

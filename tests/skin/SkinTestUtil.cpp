@@ -163,6 +163,16 @@ HWND FindThreadDialog(DWORD threadId, DWORD timeoutMs) {
     return found;
 }
 
+void MouseAt(int x, int y, DWORD buttonFlags) {
+    const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = static_cast<LONG>((x * 65535LL + (sw - 1) / 2) / (sw - 1));
+    input.mi.dy = static_cast<LONG>((y * 65535LL + (sh - 1) / 2) / (sh - 1));
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | buttonFlags;
+    SendInput(1, &input, sizeof(input));
+}
+
 void Pump(DWORD ms) {
     const DWORD start = GetTickCount();
     do {

@@ -65,6 +65,10 @@ private:
 // to timeoutMs for it to appear; null when none did.
 HWND FindThreadDialog(DWORD threadId, DWORD timeoutMs);
 
+// Real mouse input at a screen point, in the input queue's own order (a
+// pointer warp with SetCursorPos can overtake or trail the button events).
+void MouseAt(int x, int y, DWORD buttonFlags = 0);
+
 // Handles the thread's pending messages for about ms milliseconds.
 void Pump(DWORD ms);
 
