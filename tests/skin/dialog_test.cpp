@@ -257,11 +257,8 @@ TEST(SkinDialogTest, PressOnNoControlDragsTheWindowWithRealInput) {
     driver.join();
     Pump(200);
     GetWindowRect(wnd, &after);
-    // Alone on the display the window follows the pointer exactly (80, 50).
-    // Among the other tests' windows Wine's move loop has been seen to end at
-    // a pointer position of another test, so only the move itself is required.
-    EXPECT_TRUE(after.left != before.left || after.top != before.top)
-        << "moved by " << after.left - before.left << ", " << after.top - before.top;
+    EXPECT_EQ(after.left - before.left, 80);
+    EXPECT_EQ(after.top - before.top, 50);
     EXPECT_EQ(after.right - after.left, 300) << "moved, not resized";
     DestroyWindow(wnd);
 }

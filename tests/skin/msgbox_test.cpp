@@ -187,8 +187,8 @@ TEST(SkinMessageBoxTest, PressOutsideTheButtonsDragsTheBoxThenItsButtonStillWork
         GetWindowRect(box, &after);
         RealClick(box, kButtonCentre);
     });
-    // Alone on the display the box follows the pointer exactly (-60, 40).
-    EXPECT_LT(after.left - before.left, 0) << "moved by " << after.left - before.left << ", " << after.top - before.top;
+    EXPECT_EQ(after.left - before.left, -60);
+    EXPECT_EQ(after.top - before.top, 40);
     EXPECT_EQ(after.right - after.left, 420);
     EXPECT_EQ(result, kSkinMsgButton1);
 }
