@@ -6,6 +6,7 @@
 #include "Log.h"
 #include "ProductConfig.h"
 #include "SetupApp.h"
+#include "SkinBitmap.h"
 #include "SystemInfo.h"
 #include "WndShadow.h"
 
@@ -48,6 +49,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     CoInitialize(nullptr);
     g_hInstance = instance;
+    SetSkinInstance(instance);
     CWndShadow::Initialize(instance);
     CreateSetupDlg();
     DialogBoxParamW(instance, MAKEINTRESOURCEW(kMainDialogTemplate), nullptr, MainDlgProc, 0);
