@@ -115,6 +115,18 @@ std::wstring WithSeparator(std::wstring path) {
     return path;
 }
 
+int DeleteTree(const std::wstring& folder);
+
+// Removes one listed entry: a link as a link, a folder with its tree, a file.
+void RemoveEntry(const std::wstring& path, DWORD attributes) {
+    if (IsLink(attributes))
+        RemoveLink(path, attributes);
+    else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        DeleteTree(path);
+    else
+        DeleteFileW(path.c_str());
+}
+
 int DeleteTree(const std::wstring& folder) {
     const std::wstring dir = WithSeparator(folder);
     WIN32_FIND_DATAW fd;
@@ -122,13 +134,7 @@ int DeleteTree(const std::wstring& folder) {
     if (find.get() == INVALID_HANDLE_VALUE) return 0;
     do {
         if (IsDotEntry(fd.cFileName)) continue;
-        const std::wstring entry = dir + fd.cFileName;
-        if (IsLink(fd.dwFileAttributes))
-            RemoveLink(entry, fd.dwFileAttributes);
-        else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            DeleteTree(entry);
-        else
-            DeleteFileW(entry.c_str());
+        RemoveEntry(dir + fd.cFileName, fd.dwFileAttributes);
     } while (FindNextFileW(find.get(), &fd));
     find.reset();
     RemoveDirectoryW(dir.c_str());
@@ -175,13 +181,7 @@ void DeleteMatchingEntries(const std::wstring& base, const std::wstring& subPath
         if (find.get() == INVALID_HANDLE_VALUE) return;
         do {
             if (IsDotEntry(fd.cFileName) || !wcsstr(fd.cFileName, pattern.c_str())) continue;
-            const std::wstring entry = dir + fd.cFileName;
-            if (IsLink(fd.dwFileAttributes))
-                RemoveLink(entry, fd.dwFileAttributes);
-            else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                DeleteTree(entry);
-            else
-                DeleteFileW(entry.c_str());
+            RemoveEntry(dir + fd.cFileName, fd.dwFileAttributes);
         } while (FindNextFileW(find.get(), &fd));
     }
     RemoveDirectoryW(dir.c_str());
