@@ -15,13 +15,19 @@ int64_t FileSizeOnDisk(const std::wstring& path) {
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-// Seeks to offset and reads exactly size bytes.
+}  // namespace
+
 bool ReadAt(JFile& file, uint64_t offset, void* buffer, size_t size) {
     if (file.Seek(static_cast<int64_t>(offset), SEEK_SET) != 0) return false;
-    return file.Read(buffer, size) == static_cast<int64_t>(size);
+    return size == 0 || file.Read(buffer, size) == static_cast<int64_t>(size);
 }
 
-}  // namespace
+bool LocatePackageHeader(JFile& file, uint64_t& offset, int64_t& length) {
+    offset = 0;
+    if (!ReadAt(file, kPackageHeaderOffsetPosition, &offset, sizeof(offset))) offset = 0;
+    length = file.GetSize();
+    return length >= 0 && RegionFitsInFile(offset, kPackageHeaderSize, static_cast<uint64_t>(length));
+}
 
 PackageHeader::PackageHeader() {
     memset(static_cast<void*>(this), 0, sizeof(*this));
@@ -33,9 +39,8 @@ HRESULT ReadPackageHeader(const wchar_t* packagePath, PackageHeader& header) {
     JFile file;
     if (!file.Open(packagePath, E_File_Read | E_File_Binary)) return E_FAIL;
     uint64_t offset = 0;
-    if (!ReadAt(file, kPackageHeaderOffsetPosition, &offset, sizeof(offset))) offset = 0;
-    const int64_t length = file.GetSize();
-    if (length < 0 || !RegionFitsInFile(offset, kPackageHeaderSize, static_cast<uint64_t>(length))) {
+    int64_t length = 0;
+    if (!LocatePackageHeader(file, offset, length)) {
         file.Close();
         return E_FAIL;
     }

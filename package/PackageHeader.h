@@ -68,6 +68,15 @@ inline bool RegionFitsInFile(uint64_t offset, uint64_t size, uint64_t fileLength
     return offset <= fileLength && size <= fileLength - offset;
 }
 
+class JFile;
+
+// Seeks an open file to offset and reads exactly size bytes (none for 0).
+bool ReadAt(JFile& file, uint64_t offset, void* buffer, size_t size);
+// Reads where an open package keeps its header (0 when that offset cannot be
+// read) and the file's length. False when the header would not lie wholly
+// inside the file; offset and length are set either way, for the log.
+bool LocatePackageHeader(JFile& file, uint64_t& offset, int64_t& length);
+
 // Reads the header of a package into header (which is not cleared first).
 // E_POINTER without a path; E_FAIL when the file cannot be opened or read or
 // the header does not lie wholly inside it.

@@ -42,11 +42,6 @@ std::unique_ptr<char[]> AllocateBuffer(uint64_t size) {
     return std::unique_ptr<char[]>(new (std::nothrow) char[static_cast<size_t>(size) + 1]);
 }
 
-bool ReadAt(JFile& file, uint64_t offset, void* buffer, size_t size) {
-    if (file.Seek(static_cast<int64_t>(offset), SEEK_SET) != 0) return false;
-    return size == 0 || file.Read(buffer, size) == static_cast<int64_t>(size);
-}
-
 class UnpackJob {
 public:
     UnpackJob(ProgressCallback callback, bool removeTemp, bool writeUninstaller)
@@ -90,9 +85,8 @@ HRESULT UnpackJob::Run(const wchar_t* packagePath, const wchar_t* installFolder)
     }
 
     uint64_t headerOffset = 0;
-    if (!ReadAt(package_, kPackageHeaderOffsetPosition, &headerOffset, sizeof(headerOffset))) headerOffset = 0;
-    const int64_t length = package_.GetSize();
-    if (length < 0 || !RegionFitsInFile(headerOffset, kPackageHeaderSize, static_cast<uint64_t>(length))) {
+    int64_t length = 0;
+    if (!LocatePackageHeader(package_, headerOffset, length)) {
         Fail(OffsetError);
         WriteLog("Offset error %d  Offset - %d  file length- %d.\n", static_cast<int>(OffsetError),
                  AsLogInt(headerOffset), AsLogInt(length));
