@@ -9,12 +9,6 @@ namespace {
 
 constexpr size_t kHashChunk = 1 << 20;
 
-int64_t FileSizeOnDisk(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
-    return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 }  // namespace
 
 bool ReadAt(JFile& file, uint64_t offset, void* buffer, size_t size) {
@@ -47,6 +41,12 @@ HRESULT ReadPackageHeader(const wchar_t* packagePath, PackageHeader& header) {
     const bool read = ReadAt(file, offset, &header, sizeof(header));
     file.Close();
     return read ? S_OK : E_FAIL;
+}
+
+int64_t FileSizeOnDisk(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 bool WriteWholeFile(const std::wstring& path, const void* bytes, size_t size) {

@@ -92,6 +92,10 @@ bool VerifyPackage(const wchar_t* packagePath);
 // VerifyPackage, with a message box to the user on a mismatch.
 bool CheckSetupIntegrity(const wchar_t* packagePath);
 
+// The length of the file at path as the file system reports it; -1 when its
+// attributes cannot be read.
+int64_t FileSizeOnDisk(const std::wstring& path);
+
 // Writes all bytes to path (missing folders created, an existing file
 // truncated) and checks that they reached the disk: false when the file
 // cannot be opened, a write is short or the file ends up with another size.

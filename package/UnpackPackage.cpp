@@ -196,10 +196,7 @@ HRESULT UnpackJob::ExtractThroughFile() {
     }
     out.Close();
     chunk.reset();
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (copied && (!GetFileAttributesExW(archive.c_str(), GetFileExInfoStandard, &data) ||
-                   ((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) != size))
-        copied = false;
+    if (copied && FileSizeOnDisk(archive) != static_cast<int64_t>(size)) copied = false;
     if (!copied) {
         WriteLog(readFailed ? "Read package error.\n" : "Write 7z file error.\n");
         DeleteDirectory(temp);

@@ -15,12 +15,6 @@ namespace {
 constexpr uint64_t kPreambleSize = 4096;
 constexpr size_t kCopyChunk = 1 << 20;
 
-int64_t FileSize(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
-    return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 // Appends the whole file at path to out, hashing it into context when given.
 bool AppendFile(JFile& out, const std::wstring& path, Md5Context* context) {
     JFile in;
@@ -60,8 +54,8 @@ bool BuildPackage(const PackageBuildOptions& options, std::string& error) {
     if (GetFileAttributesW(options.sourceFolder.c_str()) == INVALID_FILE_ATTRIBUTES)
         return fail("source folder not found");
     if (!MakeArchive(options.sourceFolder, archive, options.level)) return fail("the archiver could not make the payload");
-    const int64_t archiveSize = FileSize(archive);
-    const int64_t uninstallerSize = options.uninstaller.empty() ? 0 : FileSize(options.uninstaller);
+    const int64_t archiveSize = FileSizeOnDisk(archive);
+    const int64_t uninstallerSize = options.uninstaller.empty() ? 0 : FileSizeOnDisk(options.uninstaller);
     if (archiveSize < 0) return fail("payload missing");
     if (uninstallerSize < 0 || uninstallerSize > 0xffffffffll) return fail("uninstaller image missing or too large");
 
@@ -91,7 +85,7 @@ bool BuildPackage(const PackageBuildOptions& options, std::string& error) {
          out.Write(&header, sizeof(header)) == static_cast<int64_t>(sizeof(header));
     out.Close();
     const uint64_t expected = header.uninstallerOffset + header.uninstallerSize;
-    if (!ok || FileSize(options.output) != static_cast<int64_t>(expected)) return fail("writing the package failed");
+    if (!ok || FileSizeOnDisk(options.output) != static_cast<int64_t>(expected)) return fail("writing the package failed");
     DeleteFileW(archive.c_str());
     return true;
 }
