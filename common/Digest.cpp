@@ -6,6 +6,8 @@
 #include <cstring>
 #include <memory>
 
+#include "Text.h"
+
 namespace {
 
 constexpr size_t kStreamChunk = 1024;
@@ -218,11 +220,7 @@ int Md5Hasher::HashStream(FILE* stream, unsigned char digest[16]) {
 
 int Md5Hasher::HashFile(const char* path, unsigned char digest[16]) {
     if (!path) return 0;
-    const int length = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
-    if (length <= 0) return 0;
-    std::wstring wide(length, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, path, -1, &wide[0], length);
-    return HashFile(wide.c_str(), digest);
+    return HashFile(NarrowToWide(path).c_str(), digest);
 }
 
 int Md5Hasher::HashFile(const wchar_t* path, unsigned char digest[16]) {

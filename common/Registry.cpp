@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "Text.h"
+
 const char kRunOnceKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce\\";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
@@ -19,16 +21,6 @@ std::basic_string<Char> TextOf(const Char* data, DWORD bytes) {
     size_t length = 0;
     while (length < count && data[length]) ++length;
     return std::basic_string<Char>(data, length);
-}
-
-std::wstring Widen(const char* text) {
-    if (!text) return std::wstring();
-    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (length <= 0) return std::wstring();
-    std::wstring wide(length, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
-    wide.resize(length - 1);
-    return wide;
 }
 
 }  // namespace
@@ -100,7 +92,7 @@ LONG CMyRegKey::QueryStringValueChecked(const char* name, char* buffer, DWORD& s
 LONG CMyRegKey::QueryWideStringValue(const char* name, std::wstring& out) {
     wchar_t buffer[kWideStringValueBytes / sizeof(wchar_t) + 1] = {};
     DWORD size = kWideStringValueBytes, type = 0;
-    const std::wstring wideName = Widen(name);
+    const std::wstring wideName = name ? NarrowToWide(name) : std::wstring();
     const LONG result = RegQueryValueExW(key_, name ? wideName.c_str() : nullptr, nullptr, &type,
                                          reinterpret_cast<BYTE*>(buffer), &size);
     if (result == ERROR_SUCCESS) out = TextOf(buffer, size);
