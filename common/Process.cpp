@@ -190,12 +190,9 @@ bool RunElevatedAndWait(const std::wstring& file, const std::wstring& parameters
     info.nShow = show;
     if (!ShellExecuteExW(&info) || !info.hProcess) return false;
     UniqueHandle process(info.hProcess);
+    if (WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) return false;
     DWORD exitCode = STILL_ACTIVE;
-    for (DWORD waited = 0; GetExitCodeProcess(process.get(), &exitCode) && exitCode == STILL_ACTIVE; waited += 100) {
-        if (waited >= timeoutMs) return false;
-        Sleep(100);
-    }
-    return exitCode == 0;
+    return GetExitCodeProcess(process.get(), &exitCode) && exitCode == 0;
 }
 
 int EnableShutdownPrivilege() {
