@@ -13,6 +13,7 @@
 #include "JFile.h"
 #include "Log.h"
 #include "Paths.h"
+#include "Registry.h"
 #include "SystemInfo.h"
 
 namespace {
@@ -45,26 +46,19 @@ bool FormatInto(wchar_t* buffer, const wchar_t* format, const wchar_t* folder, c
 
 // The icon size as the registry holds it; 32 when missing or unusable.
 int ReadShellIconSize() {
-    HKEY key = nullptr;
+    CMyRegKey key;
+    std::string text;
     int size = 0;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kWindowMetricsKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        UniqueHKey owner(key);
-        char text[257] = {};
-        DWORD bytes = 256, type = 0;
-        if (RegQueryValueExA(key, kShellIconSize, nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes) ==
-            ERROR_SUCCESS)
-            size = atoi(text);
-    }
+    if (key.Open(HKEY_CURRENT_USER, kWindowMetricsKey, KEY_READ) == ERROR_SUCCESS &&
+        key.QueryStringValue(kShellIconSize, text) == ERROR_SUCCESS)
+        size = atoi(text.c_str());
     return size > 0 ? size : 32;
 }
 
 void WriteShellIconSize(int size) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kWindowMetricsKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-    UniqueHKey owner(key);
-    const std::string text = std::to_string(size);
-    RegSetValueExA(key, kShellIconSize, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>(text.size() + 1));
+    CMyRegKey key;
+    if (key.Open(HKEY_CURRENT_USER, kWindowMetricsKey, KEY_SET_VALUE) != ERROR_SUCCESS) return;
+    key.SetStringValue(kShellIconSize, std::to_string(size));
 }
 
 // A name below a shortcut folder: not empty, not absolute, no "..", so that
