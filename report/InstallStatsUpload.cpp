@@ -46,7 +46,6 @@ report_http::TransferLimits UploadLimits(Clock::time_point deadline) {
 bool ReadAttachment(const std::string& narrowPath, std::string& bytes, std::string& fileName) {
     if (narrowPath.empty()) return false;
     std::wstring path = NarrowToWide(narrowPath);
-    if (!PathFileExistsW(path.c_str())) return false;
     JFile file;
     if (!file.Open(path, E_File_Read | E_File_Binary)) return false;
     int64_t size = file.GetSize();
