@@ -162,12 +162,10 @@ HRESULT UnpackJob::ExtractThroughFile() {
 
     wchar_t tempBuffer[MAX_PATH + 1] = {};
     const DWORD n = GetTempPathW(MAX_PATH + 1, tempBuffer);
-    std::wstring temp = tempBuffer;
-    if (!temp.empty() && temp.back() != L'\\') temp += L'\\';
-    temp += kTempFolderName;
-    const std::wstring archive = temp + L"\\" + kTempArchiveName;
+    const std::wstring temp = PathJoin(tempBuffer, kTempFolderName);
+    const std::wstring archive = PathJoin(temp, kTempArchiveName);
     std::string narrowArchive;
-    if (n == 0 || n > MAX_PATH || archive.size() >= MAX_PATH || !NarrowPath(archive, narrowArchive)) {
+    if (n == 0 || n > MAX_PATH || archive.empty() || !NarrowPath(archive, narrowArchive)) {
         WriteLog("Temp path error.\n");
         return Fail(OpenFileError);
     }
