@@ -54,6 +54,17 @@ void PrintError(const char* message) {
     if (g_ErrStream) *g_ErrStream << "\n\n" << message << endl;
 }
 
+// A text thrown by the console: printed as an error, and a fatal end.
+template <typename Text>
+int FatalErrorText(const Text& text) {
+    if (g_ErrStream) {
+        PrintError("ERROR:");
+        *g_ErrStream << text << endl;
+    }
+    archive_hooks::ReportArchiveEvent(E_Arc_FatalError);
+    return NExitCode::kFatalError;
+}
+
 int MapExceptions() {
     try {
         return Main2();
@@ -88,33 +99,13 @@ int MapExceptions() {
         if (g_ErrStream) *g_ErrStream << "\n\nInternal Error #" << (int)exitCode << endl;
         return exitCode;
     } catch (const UString& s) {
-        if (g_ErrStream) {
-            PrintError("ERROR:");
-            *g_ErrStream << s << endl;
-        }
-        archive_hooks::ReportArchiveEvent(E_Arc_FatalError);
-        return NExitCode::kFatalError;
+        return FatalErrorText(s);
     } catch (const AString& s) {
-        if (g_ErrStream) {
-            PrintError("ERROR:");
-            *g_ErrStream << s << endl;
-        }
-        archive_hooks::ReportArchiveEvent(E_Arc_FatalError);
-        return NExitCode::kFatalError;
+        return FatalErrorText(s);
     } catch (const char* s) {
-        if (g_ErrStream) {
-            PrintError("ERROR:");
-            *g_ErrStream << s << endl;
-        }
-        archive_hooks::ReportArchiveEvent(E_Arc_FatalError);
-        return NExitCode::kFatalError;
+        return FatalErrorText(s);
     } catch (const wchar_t* s) {
-        if (g_ErrStream) {
-            PrintError("ERROR:");
-            *g_ErrStream << s << endl;
-        }
-        archive_hooks::ReportArchiveEvent(E_Arc_FatalError);
-        return NExitCode::kFatalError;
+        return FatalErrorText(s);
     } catch (int t) {
         // An integer is a fatal error whether or not there is a stream to
         // say so: a run that threw never counts as a success.
