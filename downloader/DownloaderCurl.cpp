@@ -94,7 +94,7 @@ int ReleaseDownloaderAsync(IDownloader* downloader) {
     return 1;
 }
 
-DownloaderCurl::DownloaderCurl() { m_stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+DownloaderCurl::DownloaderCurl() : m_stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 int DownloaderCurl::NotifyCallback(int event, unsigned value, long extra) {
     ProgressCallback callback;
@@ -115,7 +115,7 @@ void DownloaderCurl::ResetState(bool keepDownloading) {
     m_repairing = false;
     m_state = E_State_Idle;
     m_outcomeSent = false;
-    if (m_stopEvent && !m_shutdown) ResetEvent(m_stopEvent);
+    if (m_stopEvent && !m_shutdown) ResetEvent(m_stopEvent.get());
     std::lock_guard<std::mutex> guard(m_lock);
     m_lastFailLink.clear();
     m_repairLink.clear();

@@ -24,6 +24,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "Handles.h"
 #include "IDownloader.h"
 
 class IXMLParse;
@@ -165,8 +166,8 @@ protected:
 
     // Not among the records: what makes the engine safe to share and stop.
     mutable std::mutex m_lock;
-    HANDLE m_mutex = nullptr;        // this engine's handle of "Download_File"
-    HANDLE m_stopEvent = nullptr;    // set by StopDownload and the destructor
+    UniqueHandle m_mutex;      // this engine's handle of "Download_File"
+    UniqueHandle m_stopEvent;  // set by StopDownload and the destructor
     HANDLE m_loadThread = nullptr;   // manifest thread of the current start
     HANDLE m_dispatchThread = nullptr;
     std::atomic<bool> m_outcomeSent{false};

@@ -225,7 +225,7 @@ void DownloaderCurl::DispatchLoop() {
 
 void DownloaderCurl::FinalCheck() {
     if (m_stopped || GetState() == E_State_Succeed || m_outcomeSent) return;
-    AutoMutex lock(m_mutex);
+    AutoMutex lock(m_mutex.get());
     // The download is over here (a range could go nowhere, or a reset):
     // whatever the file holds ends it with exactly one outcome.
     int verified = CheckHash(false);
@@ -245,7 +245,7 @@ void DownloaderCurl::FinalCheck() {
 
 void DownloaderCurl::CheckFinish(DownloadItem* item) {
     WriteLog("Download_CheckFinish.\n");
-    AutoMutex lock(m_mutex);
+    AutoMutex lock(m_mutex.get());
     if (item) NotifyCallback(E_Download_ItemFinish, static_cast<unsigned>(item->id), static_cast<long>(reinterpret_cast<uintptr_t>(item)));
     {
         std::lock_guard<std::mutex> guard(m_lock);

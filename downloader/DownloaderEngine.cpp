@@ -75,8 +75,6 @@ DownloaderCurl::~DownloaderCurl() {
     m_shutdown = true;
     StopDownload();
     JoinThreads();
-    if (m_mutex) CloseHandle(m_mutex);
-    if (m_stopEvent) CloseHandle(m_stopEvent);
 }
 
 void DownloaderCurl::JoinThreads() {
@@ -115,15 +113,15 @@ bool DownloaderCurl::WaitStop(DWORD ms) {
         Sleep(ms);
         return m_stopped;
     }
-    return WaitForSingleObject(m_stopEvent, ms) == WAIT_OBJECT_0;
+    return WaitForSingleObject(m_stopEvent.get(), ms) == WAIT_OBJECT_0;
 }
 
 int DownloaderCurl::StopDownload() {
     m_stopped = true;
-    if (m_stopEvent) SetEvent(m_stopEvent);
+    if (m_stopEvent) SetEvent(m_stopEvent.get());
     {
         // No writer may be inside the stream while it is closed.
-        AutoMutex lock(m_mutex);
+        AutoMutex lock(m_mutex.get());
         m_downloading = false;
         CloseFile();
     }

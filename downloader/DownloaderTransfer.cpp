@@ -23,9 +23,9 @@ int DownloaderCurl::BeginDownload(DownloadConfig& config) {
         SetError(E_Error_DownloadCheckUrlError);
         return E_FAIL;
     }
-    if (!m_mutex) m_mutex = CreateDownloadFileMutex();  // this engine's own handle, kept until destruction
+    if (!m_mutex) m_mutex.reset(CreateDownloadFileMutex());  // this engine's own handle, kept until destruction
     {
-        AutoMutex lock(m_mutex);
+        AutoMutex lock(m_mutex.get());
         CloseFile();
         m_fileSize = 0;
         m_written = 0;
@@ -36,7 +36,7 @@ int DownloaderCurl::BeginDownload(DownloadConfig& config) {
     }
     WriteLog("Download_BeginDownload : OpenFile(%d), Mutex(%d), File(%s).\n",
              static_cast<int>(reinterpret_cast<uintptr_t>(m_file)),
-             static_cast<int>(reinterpret_cast<uintptr_t>(m_mutex)), m_config.targetPath);
+             static_cast<int>(reinterpret_cast<uintptr_t>(m_mutex.get())), m_config.targetPath);
     if (!m_file) {
         WriteLog("Download_BeginDownload : the target cannot be opened (%d).\n", errno);
         m_state = E_State_Fail;
@@ -237,7 +237,7 @@ size_t DownloaderCurl::OnWriteData(char* data, size_t size, size_t count, void* 
     DownloadItem* item = static_cast<DownloadItem*>(arg);
     if (!item || !item->owner) return 0;
     DownloaderCurl* engine = item->owner;
-    AutoMutex lock(engine->m_mutex);
+    AutoMutex lock(engine->m_mutex.get());
     if (!lock.locked()) return 0;
     size_t n = size * count;
     int64_t pos;
