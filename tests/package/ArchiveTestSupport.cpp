@@ -2,6 +2,7 @@
 
 #include <shlwapi.h>
 
+#include "Handles.h"
 #include "JFile.h"
 #include "TestSupport.h"
 #include "Text.h"
@@ -61,14 +62,13 @@ std::string Narrow(const std::wstring& text) { return WideToNarrow(text); }
 std::set<std::wstring> RunnerTempEntries() {
     std::set<std::wstring> names;
     WIN32_FIND_DATAW fd;
-    HANDLE find = FindFirstFileW((testing_support::TempFolder() + L"\\*").c_str(), &fd);
-    if (find == INVALID_HANDLE_VALUE) return names;
+    UniqueFindHandle find(FindFirstFileW((testing_support::TempFolder() + L"\\*").c_str(), &fd));
+    if (find.get() == INVALID_HANDLE_VALUE) return names;
     do {
         const std::wstring name = fd.cFileName;
         if (name == L"tarvex_7z" || name.find_first_not_of(L"0123456789abcdef") == std::wstring::npos)
             names.insert(name);
-    } while (FindNextFileW(find, &fd));
-    FindClose(find);
+    } while (FindNextFileW(find.get(), &fd));
     return names;
 }
 

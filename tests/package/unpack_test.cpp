@@ -6,6 +6,7 @@
 
 #include "ArchiveEntry.h"
 #include "ArchiveTestSupport.h"
+#include "Handles.h"
 #include "JFile.h"
 #include "Log.h"
 #include "PackageHeader.h"
@@ -332,19 +333,15 @@ private:
     std::wstring old_;
 };
 
+// No file and no folder below it: any entry at all is found by one listing.
 bool FolderIsEmpty(const std::wstring& folder) {
-    std::vector<std::wstring> files;
-    ListFilesRecursive(folder + L"\\", files);
     WIN32_FIND_DATAW fd;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &fd);
-    int entries = 0;
-    if (find != INVALID_HANDLE_VALUE) {
-        do
-            if (wcscmp(fd.cFileName, L".") && wcscmp(fd.cFileName, L"..")) ++entries;
-        while (FindNextFileW(find, &fd));
-        FindClose(find);
-    }
-    return files.empty() && entries == 0;
+    UniqueFindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &fd));
+    if (find.get() == INVALID_HANDLE_VALUE) return true;
+    do
+        if (wcscmp(fd.cFileName, L".") && wcscmp(fd.cFileName, L"..")) return false;
+    while (FindNextFileW(find.get(), &fd));
+    return true;
 }
 
 }  // namespace
