@@ -192,10 +192,7 @@ void CJsonObject::Clear() {
 
 bool CJsonObject::IsEmpty() const { return Root() == nullptr; }
 
-bool CJsonObject::IsArray() const {
-    const JsonNode* root = Root();
-    return root && root->type == static_cast<int32_t>(JsonNodeType::Array);
-}
+bool CJsonObject::IsArray() const { return IsType(Root(), JsonNodeType::Array); }
 
 std::string CJsonObject::ToString() const {
     std::string text;
