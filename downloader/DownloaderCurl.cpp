@@ -135,6 +135,10 @@ bool DownloaderCurl::Finish(DownloadState state, int event, unsigned value, long
     return true;
 }
 
+int DownloaderCurl::AbortWhenStopped(void* stopped, int64_t, int64_t, int64_t, int64_t) {
+    return static_cast<std::atomic<bool>*>(stopped)->load() ? 1 : 0;
+}
+
 void DownloaderCurl::ApplyProxy(void* handle) {
     CURL* curl = static_cast<CURL*>(handle);
     if (!curl || !m_proxy.enabled) return;

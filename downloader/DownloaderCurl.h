@@ -90,6 +90,9 @@ public:
 
     // Applies the proxy settings to a libcurl handle.
     void ApplyProxy(void* curl);
+    // libcurl progress callback that ends a request once the std::atomic<bool>
+    // it is given (the engine's stop flag) is set.
+    static int AbortWhenStopped(void* stopped, int64_t, int64_t, int64_t, int64_t);
     // "%s:%s" of the two texts; exposed for tests.
     static std::string JoinPair(const std::string& a, const std::string& b) { return a + ":" + b; }
 

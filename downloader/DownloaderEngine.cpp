@@ -57,10 +57,6 @@ bool CopyBounded(char* to, size_t capacity, const std::string& from) {
     return true;
 }
 
-int AbortWhenStopped(void* stopped, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<std::atomic<bool>*>(stopped)->load() ? 1 : 0;
-}
-
 void WaitAndClose(HANDLE& thread, DWORD limitMs, const char* what) {
     if (!thread) return;
     if (WaitForSingleObject(thread, limitMs) != WAIT_OBJECT_0)

@@ -33,16 +33,11 @@ size_t AppendCapped(char* data, size_t size, size_t count, void* arg) {
     return n;
 }
 
-// Ends a probe request as soon as the engine is stopped.
-int AbortWhenStopped(void* stopped, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<std::atomic<bool>*>(stopped)->load() ? 1 : 0;
-}
-
 void SetProbeBounds(CURL* curl, std::atomic<bool>* stopped) {
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, DownloaderCurl::kProbeConnectTimeoutS);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, DownloaderCurl::kProbeTimeoutS);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, AbortWhenStopped);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, DownloaderCurl::AbortWhenStopped);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, stopped);
 }
 
