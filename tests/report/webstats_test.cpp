@@ -50,7 +50,7 @@ protected:
         return data;
     }
 
-    std::wstring CachePath() const { return folder_ / L"5d0c6f2e-8a4b-4c71-9e3d-b27f14a6c958"; }
+    std::wstring CachePath() const { return folder_ / NarrowToWide(kCacheName); }
 
     ScratchFolder folder_{L"webstats"};
 };
@@ -160,7 +160,7 @@ TEST_F(WebStatsTest, EmptyCacheFolderMeansTheCurrentDirectory) {
     WebStatsConfig config = Config();
     config.strCacheFolder.clear();
     config.strServiceUrl = UnusedUrl();
-    ASSERT_TRUE(WriteFileBytes(folder_ / L"5d0c6f2e-8a4b-4c71-9e3d-b27f14a6c958", R"({"here":1})"));
+    ASSERT_TRUE(WriteFileBytes(CachePath(), R"({"here":1})"));
     WebStatsManager client(config);
     EXPECT_EQ(client.GetCacheFilePath(), kCacheName);
     EXPECT_EQ(client.GetData(), R"({"here":1})");
