@@ -20,6 +20,16 @@ bool Usable(int status) {
     return status == E_Status_Runing || status == E_Status_Succeed || status == E_Status_StopByDispatch;
 }
 
+// A copy of the range that carries on from its first missing byte on url.
+DownloadItem ContinuationOf(const DownloadItem& item, const char* url, uint32_t now) {
+    DownloadItem copy = item;
+    copy.url = url;
+    copy.start = item.pos;
+    copy.speed = 0;
+    copy.lastDataTick = copy.startTick = now;
+    return copy;
+}
+
 }  // namespace
 
 // --- choosing mirrors (callers hold m_lock) ----------------------------------
@@ -154,12 +164,7 @@ void DownloaderCurl::DispatchLoop() {
                         m_downloading = false;
                         break;
                     }
-                    DownloadItem copy = item;
-                    copy.url = url;
-                    copy.start = item.pos;
-                    copy.speed = 0;
-                    copy.lastDataTick = copy.startTick = now;
-                    fresh = InsertItemLocked(copy);
+                    fresh = InsertItemLocked(ContinuationOf(item, url, now));
                     old = &item;
                     oldStatus = E_Status_Replaced;
                     pause = true;
@@ -174,11 +179,7 @@ void DownloaderCurl::DispatchLoop() {
                         m_usingFallback = true;
                         m_switches.push_back({ExtractUrlHost(item.url ? item.url : ""), E_Switch_Timeout});
                     }
-                    DownloadItem copy = item;
-                    copy.url = url;
-                    copy.start = item.pos;
-                    copy.speed = 0;
-                    copy.lastDataTick = copy.startTick = now;
+                    DownloadItem copy = ContinuationOf(item, url, now);
                     item.end = item.pos;
                     fresh = InsertItemLocked(copy);
                     old = &item;
