@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "AutoMutex.h"
 #include "Log.h"
 
 namespace {
@@ -94,7 +95,11 @@ int ReleaseDownloaderAsync(IDownloader* downloader) {
     return 1;
 }
 
-DownloaderCurl::DownloaderCurl() : m_stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+// The file mutex is made with the engine, not by the transfer start on the
+// manifest thread, so a stop from another thread never reads the handle
+// while it is being set.
+DownloaderCurl::DownloaderCurl()
+    : m_mutex(CreateDownloadFileMutex()), m_stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 int DownloaderCurl::NotifyCallback(int event, unsigned value, long extra) {
     ProgressCallback callback;

@@ -23,7 +23,6 @@ int DownloaderCurl::BeginDownload(DownloadConfig& config) {
         SetError(E_Error_DownloadCheckUrlError);
         return E_FAIL;
     }
-    if (!m_mutex) m_mutex.reset(CreateDownloadFileMutex());  // this engine's own handle, kept until destruction
     {
         AutoMutex lock(m_mutex.get());
         CloseFile();
