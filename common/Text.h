@@ -17,6 +17,13 @@ std::string& WideToNarrow(const wchar_t* text, std::string& out);
 std::wstring NarrowToWide(const std::string& text);
 std::string WideToNarrow(const std::wstring& text);
 
+// UTF-8 for the narrow hops of a path inside the process (between our code,
+// the archiver and the download engine): unlike the ANSI code page it spells
+// every path, so a path survives the round trip whatever the system locale.
+// Invalid input gives an empty result.
+std::wstring Utf8ToWide(const std::string& text);
+std::string WideToUtf8(const std::wstring& text);
+
 // Replaces every occurrence of from by to in text, resuming after each
 // inserted text (so a replacement containing from is not replaced again).
 // An empty from changes nothing. Returns a copy of the changed text.

@@ -86,6 +86,22 @@ TEST(TextLocaleTest, RoundTripKeepsWhatTheAnsiCodePageHolds) {
     EXPECT_TRUE(known) << "code page " << acp;
 }
 
+// The narrow hops of a path inside the process carry UTF-8, which spells
+// every script whatever the locale; malformed input gives nothing rather
+// than a wrong path.
+TEST(TextConversionTest, Utf8SpellsEveryScriptAndRefusesMalformedInput) {
+    for (const wchar_t* sample : {kAccented, kCyrillic, kCjk}) {
+        const std::string utf8 = WideToUtf8(sample);
+        EXPECT_FALSE(utf8.empty());
+        EXPECT_EQ(Utf8ToWide(utf8), sample);
+    }
+    EXPECT_EQ(WideToUtf8(L"\u00e9"), "\xc3\xa9");
+    EXPECT_EQ(Utf8ToWide("C:\\\xd0\xa3"), L"C:\\\u0423");
+    EXPECT_TRUE(Utf8ToWide("\xc3").empty());
+    EXPECT_TRUE(Utf8ToWide("").empty());
+    EXPECT_TRUE(WideToUtf8(L"").empty());
+}
+
 TEST(StringFunctionTest, ReplaceAllResumesAfterTheInsertedText) {
     const struct {
         const char* text;
