@@ -12,7 +12,9 @@ for p in "${need[@]}"; do
 done
 have_src=0
 grep -rqs '^Types: deb-src' /etc/apt/sources.list.d/ && have_src=1
-[ ${#missing[@]} -eq 0 ] && [ $have_src = 1 ] && exit 0
+if [ ${#missing[@]} -eq 0 ] && [ $have_src = 1 ]; then
+    exec bash "$(dirname "$0")/ia32-support.sh"
+fi
 
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 if [ $have_src = 0 ]; then
@@ -27,3 +29,4 @@ if [ $have_src = 0 ]; then
 fi
 apt-get update -q
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}"
+bash "$(dirname "$0")/ia32-support.sh"
