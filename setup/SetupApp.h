@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "SetupDlg.h"
+#include "Orvane.h"
 #include "StartupOptions.h"
 
 // The version-text resource, filled once by the version label.
@@ -16,7 +16,7 @@ extern std::string ProcessGuid;
 // The unique owner of the one main-dialog object.
 extern std::unique_ptr<SetupDlg> SetupDlgHolder;
 // The module instance; skinned controls and bitmaps load resources through it.
-extern HINSTANCE g_hInstance;
+extern HINSTANCE g_hModuleInstance;
 
 // The start-up code's own version constant.
 inline constexpr char kSetupVersion[] = "1.0.6.0";

@@ -1,18 +1,329 @@
-// The installer's main dialog object.
+// The installer's main dialog: one object per process (the product subclass
+// Orvane), run as the modal dialog of template 130. It owns the pages, the
+// window-less controls, the paint and render threads, the install and
+// uninstall workers and the statistics reporter.
+//
+// Threads and what they share:
+// - the user-interface thread runs every handler and the modal loop;
+// - the paint thread draws the current page every 10 or 50 ms;
+// - the render thread composes the working page's animation frames;
+// - the install or the uninstall worker runs the road of one install;
+// - the statistics-start thread sends the start report;
+// - the download engine's threads call OnDownloadEvent.
+// Every field that more than one of them touches is atomic or guarded by the
+// lock named beside it. A thread the dialog starts is a thread it joins
+// (StopThreads) before the object goes away.
 #pragma once
 
 #include <windows.h>
 
-class SetupDlg {
-public:
-    SetupDlg() = default;
-    virtual ~SetupDlg() = default;
-    SetupDlg(const SetupDlg&) = delete;
-    SetupDlg& operator=(const SetupDlg&) = delete;
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
-    // Receives every message of the main dialog.
-    virtual INT_PTR DialogProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam);
+#include "CommonDlg.h"
+#include "PackageHeader.h"
+#include "SkinBitmap.h"
+#include "SkinCtrls.h"
+#include "WndShadow.h"
+
+class IDownloader;
+class InstallStatsReporter;
+struct DownloadProgress;
+
+// The page: what the painter draws and what the Install trigger does.
+enum InstallState : int {
+    E_Install_Ready = 0,
+    E_Install_Working = 1,
+    E_Install_Finished = 2,
+    E_Install_Failed = 3,
 };
 
-// The product's own dialog.
-class Orvane : public SetupDlg {};
+// What CreateShortcuts makes; the install worker fills it.
+struct ShortcutInfo {
+    std::wstring strInstallFolder;
+    std::wstring strMainExeName;
+    std::wstring strDisplayName;
+    std::wstring strHomeUrl;
+    bool bDesktop = true;         // the desktop
+    bool bStartMenu = true;       // the user's Start-menu Programs folder
+    bool bCommonPrograms = true;  // the common Programs folder
+};
+
+// One expanding ring of the install animation.
+struct RippleRing {
+    int32_t nRadius = 0;
+    uint32_t dwStartTick = 0xFFFFFFFF;  // not spawned yet
+    float fAlpha = 0.05f;
+    COLORREF crColor = 0x999999;
+};
+
+class SetupDlg : public CommonDlg {
+public:
+    SetupDlg();
+    ~SetupDlg() override;
+
+    // ---- CommonDlg's overridables -------------------------------------
+    int OnInitDialog(HWND wnd) override;
+    int OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+    int OnCommand(WPARAM wParam, LPARAM lParam) override;
+    void OnPaint() override;
+    void OnCreate() override;
+
+    // ---- SetupDlg's overridables, in their order ------------------------
+    virtual void CreateShortcuts(ShortcutInfo info);
+    virtual void DeleteShortcuts(std::wstring displayName);
+    virtual bool RunMainExeInstall(std::wstring installFolder, std::wstring exeName, bool bNewFlag, bool* needRestart);
+    virtual bool RunMainExeUninstall(std::wstring installFolder, std::wstring exeName, bool* needRestart);
+    virtual int InstallFile(std::wstring packagePath, std::wstring installFolder);
+    virtual void UninstallWork();
+    virtual void OnTimer(UINT_PTR id);
+    virtual bool HasRegisteredInstallPath();
+    virtual int OnClose();
+    virtual int SendFinishReport();
+    virtual bool ProcessBeforeInstall(std::wstring installFolder, bool* needRestart);
+    virtual void DeleteHelperFiles(std::wstring installFolder);
+    virtual std::string MakeUninstallKeyName(std::string base);
+    virtual std::string MakeDisplayName(std::string base);
+    virtual std::string GetProductName();
+    virtual std::string GetOldInstallPath();
+    virtual int ShowFinishWebPage(bool bNewFlag);
+    virtual void RunProductApp(std::wstring arguments);
+    virtual void QuitRunningApp(std::wstring installFolder, std::wstring exeName);
+    virtual bool IsNewInstall(std::wstring installFolder);
+    virtual bool IsRestartExitCode(int exitCode);
+    virtual bool IsArchitectureMatch();
+    virtual bool IsOsSupported();
+
+    // The face name of the UI fonts.
+    static const wchar_t* GetUiFontName();
+
+    // ---- Layout and controls (SetupDlgControls.cpp) ---------------------
+    void CreateControls();
+    void CreateOptionControls();
+
+    // ---- Commands, options panel, mouse routing (SetupDlgCommands.cpp) --
+    void UpdateCtrlStatus(int state);
+    void ShowVersionLabel();
+    void ShowOptionsPanel(bool show);
+    void OnBtnCustom();
+    void OnBtnAccept();
+    void OnBtnLicense();
+    void OnBtnBrower();
+    void OnBtnDesktopIcon();
+    void OnBtnJoinUx();
+    void OnBtnUxProgram();
+    void OnBtnUninstall();
+    void OnBtnClose();
+    void OnBtnMinimize();
+    int DispatchMouseMove(int x, int y);
+    int DispatchLButtonDown(int x, int y);
+    int DispatchLButtonUp(int x, int y);
+    void CallOnTimer(UINT_PTR id);
+    static int CALLBACK BrowseFolderCallback(HWND wnd, UINT message, LPARAM lParam, LPARAM data);
+
+    // ---- Install trigger and checks (SetupDlgTrigger.cpp) ---------------
+    int OnBtnInstall();
+    int CheckInstallConditions();
+
+    // ---- Install worker (SetupDlgInstall.cpp) ---------------------------
+    void DoInstall();
+    int OnDownloadEvent(int event, unsigned value, long extra);
+    int OnInstallProgress(int event, unsigned value, long extra);
+    int OnUninstallProgress(int event, unsigned value, long extra);
+    void LoadPackageHeader();
+
+    // ---- Registration and web pages (SetupDlgRegistration.cpp) ---------
+    void WriteUninstallInfo();
+    std::string AppendClientParams(std::string url);
+
+    // ---- Close, countdown, statistics, shared memory (SetupDlgClose.cpp)
+    int OnAutoInstallTimer();
+    bool OpenSharedMemory(std::wstring name);
+    void WriteSharedMemory(const char* text);
+    void CloseSharedMemory();
+
+    // ---- Painting (SetupDlgPaint.cpp) -----------------------------------
+    void PaintReadyPage();
+    void PaintDownloadPage();
+    void PaintInstallPage();
+    void PaintFinishPage();
+
+    // ---- Software renderer (SoftwareRenderer.cpp) -----------------------
+    void RenderLoop();
+    void RenderLogoFrame();
+    void RenderRippleFrame();
+    void RenderFinishFrame();
+    void DrawProgressWipe();
+
+    // ---- Lifetime ---------------------------------------------------------
+    // Stops and joins every thread the dialog started (paint, render,
+    // statistics, workers) and stops the download engine, each within
+    // timeoutMs in all. True when none is left running; the object may be
+    // destroyed only then.
+    bool StopThreads(DWORD timeoutMs);
+
+    // A snapshot of the engine's figures for the painter and the debug
+    // window, taken under m_downloadLock; false when no engine is held.
+    bool CopyDownloadProgress(DownloadProgress& out);
+
+    HWND GetEditPathWindow() const { return hEditPath; }
+
+    // ---- Fields -------------------------------------------------------------
+    // Written by one thread and read by others: atomic.
+    std::atomic<int> bExitThreads{0};          // set by OnClose; paint and render loops end
+    std::atomic<int> bFinishButtonEnabled{1};  // the finished page shows its button
+    std::atomic<int> nRenderStage{0};          // 0 logo, 1 and 2 ripple, 3 finish
+    std::atomic<InstallState> eInstall{E_Install_Ready};
+    std::atomic<bool> bDownloadFinished{false};
+    std::atomic<int> nDownloadPercent{0};      // 0..100
+    std::atomic<int> nInstallProgress{0};      // 0..1000
+    std::atomic<int> nLayout{0};               // 1 install layout, else uninstall layout
+    std::atomic<int> bMouseCaptured{0};
+    std::atomic<int> nCfgFlag{-1};             // bit 1 desktop shortcut, bit 2 join programme
+    std::atomic<bool> bUsingFallback{false};
+    std::atomic<bool> bShowThankYou{false};
+    std::atomic<bool> bNeedRestart{false};
+
+    // The path texts: guarded by m_textLock; use the accessors from any
+    // thread but the one that owns the whole road at the moment.
+    std::wstring GetPackagePath();
+    void SetPackagePath(const std::wstring& path);
+    std::wstring GetInstallFolder();
+    void SetInstallFolder(const std::wstring& folder);
+    std::mutex m_textLock;
+    std::wstring strPackagePath;    // m_textLock
+    std::wstring strInstallFolder;  // m_textLock
+    std::string strInstallId;       // written and read by the install worker only
+
+    // The dialog's copy of the package header: filled by OnInitDialog, then
+    // by the install worker's package pass while no other thread reads it.
+    PackageHeader packageHeader;
+
+    // Controls: created once by CreateControls on the user-interface thread
+    // before any other thread starts, never deleted; the pointers never
+    // change afterwards. The controls guard their own state.
+    ButtonColorCtrlEx* pBtnInstall = nullptr;
+    StaticCtrl* pStaticPicture = nullptr;
+    StaticCtrl* pStaticStatus = nullptr;
+    CheckButtonCtrlEx* pChkCustom = nullptr;
+    CheckButtonCtrlEx* pChkAccept = nullptr;
+    HyLinkCtrlEx* pLinkLicense = nullptr;
+    HWND hEditPath = nullptr;
+    RECT rcEditPath{};
+    ButtonCtrlEx* pBtnBrowse = nullptr;
+    CheckButtonCtrlEx* pChkDesktop = nullptr;
+    CheckButtonCtrlEx* pChkJoin = nullptr;
+    HyLinkCtrlEx* pLinkUxProgram = nullptr;
+    StaticCtrl* pStaticQuestion = nullptr;
+    StaticCtrl* pStaticUninstallPicture = nullptr;
+    CheckButtonCtrl* pChkKeepConfig = nullptr;
+    StaticCtrl* pStaticKeepConfig = nullptr;
+    ButtonCtrlEx* pBtnUninstall = nullptr;
+    ButtonCtrlEx* pBtnCancel = nullptr;
+    ProcessCtrl* pProgress = nullptr;
+    ButtonCtrlEx* pBtnClose = nullptr;
+    ButtonCtrlEx* pBtnMinimize = nullptr;
+    StaticCtrl* pStaticLogo = nullptr;
+    StaticCtrl* pStaticLogoAlt = nullptr;
+    StaticCtrl* pStaticVersion = nullptr;
+    std::vector<CommonCtrl*> vecMouseCtrls;  // fixed after CreateControls
+    std::vector<CommonCtrl*> vecPaintCtrls;  // fixed after CreateControls
+
+    CWndShadow dlgShadow;
+
+    // Fonts: made once by OnInitDialog, kept for the process's life.
+    HFONT hTitleFont = nullptr;
+    HFONT hTextFont = nullptr;
+
+    // The renderer (SoftwareRenderer.cpp). The pictures are loaded by
+    // OnInitDialog and only read afterwards.
+    BMData bmLogo;           // 190
+    BMData bmInstallLogo;    // 132
+    BMData bmFinishPicture;  // 133
+    BMData bmDownloadDone;   // 183
+    BMData bmDownloadFailed; // 182
+    BMData bmBackground;     // 185
+    BMData bmSpare;          // 184
+    BMData bmReserved;       // the eighth picture slot, never loaded
+    int32_t nCenterX = 0;
+    int32_t nCenterY = 0;
+    int32_t nMaxRadius = 0;
+    int32_t nPictureX = 0;
+    int32_t nPictureY = 0;
+    int32_t nPictureRadius = 0;
+    // Frame hand-over: the render thread writes a frame, then sets its flag;
+    // the install painter copies it, then clears the flag.
+    uint32_t* pFrameBuffers[2] = {nullptr, nullptr};
+    std::atomic<int> bFrameFull[2] = {{0}, {0}};
+    std::atomic<int> nWriteIndex{0};
+    std::atomic<int> nReadIndex{0};
+    uint32_t* pWorkBuffer = nullptr;     // render thread only
+    uint32_t* pDisplayBuffer = nullptr;  // painters only (under the paint lock)
+    uint32_t* pBackground = nullptr;     // render thread only
+    double* pDistanceTable = nullptr;
+    uint32_t* pRamp = nullptr;
+    std::vector<RippleRing> vecRings;    // render thread only
+    int32_t nDiscRadius = 0;             // render thread only
+
+    // The download engine while one exists; m_downloadLock guards the
+    // pointer. Nobody reads the engine after it is released.
+    std::mutex m_downloadLock;
+    IDownloader* pDownload = nullptr;  // m_downloadLock
+
+    // Made by OnInitDialog before any thread that uses it starts, never
+    // deleted; the reporter locks its own state.
+    InstallStatsReporter* pReporter = nullptr;
+
+    // Tags of the installer's own file name; set once by OnInitDialog.
+    std::string strOption;
+    std::string strSource;
+
+    // The shared-memory progress channel: opened by OnInitDialog, written by
+    // the install worker, closed by the destructor.
+    HANDLE hSharedMemory = nullptr;
+    void* pSharedView = nullptr;
+
+    // Threads the dialog starts; StopThreads joins them.
+    std::thread m_paintThread;
+    std::thread m_reportThread;
+    std::mutex m_workerLock;   // guards m_workerThread
+    std::thread m_workerThread;  // the install or the uninstall worker
+    // Asked of the worker by the close handler: end the road at the next step.
+    std::atomic<bool> bStopWork{false};
+};
+
+// Process-wide values that belong with the dialog.
+extern std::atomic<bool> g_bInstallPathChanged;
+extern std::atomic<bool> g_bAppLaunched;
+extern std::atomic<bool> g_bAutoStarted;
+extern std::atomic<bool> g_bNoDownloadNeeded;
+extern std::atomic<bool> g_bDownloadDone;
+extern std::atomic<uint32_t> g_dwDownloadStartTick;
+extern std::atomic<int32_t> g_nDownloadSeconds;
+extern std::atomic<bool> g_bCreateDesktopIcon;
+extern std::atomic<bool> g_bJoinUxProgram;
+extern std::atomic<int32_t> g_nCountdown;
+// The render thread: started once per process by the Install trigger and
+// joined by StopThreads.
+extern std::thread g_hRenderThread;
+
+// Thread procedures.
+unsigned PaintThreadProc(SetupDlg* dlg);
+unsigned RenderThreadProc(SetupDlg* dlg);
+unsigned InstallThreadProc(SetupDlg* dlg);
+unsigned UninstallThreadProc(SetupDlg* dlg);
+unsigned StartReportThreadProc(InstallStatsReporter* reporter);
+
+// Ends the first running process of every product process name.
+void KillProductProcesses();
+// The same conversion as WideToNarrow.
+void CopyWideToNarrow(std::string& out, const std::wstring& text);
+
+// Renderer helpers on 0x00RRGGBB pixels.
+double Distance(int32_t dx, int32_t dy);
+int LerpChannel(int a, int b, double t);
+uint32_t BlendColor(uint32_t a, uint32_t b, double t);

@@ -16,7 +16,7 @@ std::string ProcessGuid;
 static StartupOptions g_startupOptions;
 CWndShadow MainWindowShadow;
 std::unique_ptr<SetupDlg> SetupDlgHolder;
-HINSTANCE g_hInstance = nullptr;
+HINSTANCE g_hModuleInstance = nullptr;
 
 const StartupOptions& GetStartupOptions() { return g_startupOptions; }
 
@@ -48,7 +48,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (IsTestMode()) WriteLog("Test Mode : true\n");
 
     CoInitialize(nullptr);
-    g_hInstance = instance;
+    g_hModuleInstance = instance;
     SetSkinInstance(instance);
     CWndShadow::Initialize(instance);
     CreateSetupDlg();

@@ -1,0 +1,3 @@
+#include "Orvane.h"
+
+Orvane::~Orvane() = default;

@@ -1,0 +1,4 @@
+#include "SetupDlg.h"
+
+void SetupDlg::CreateControls() {}
+void SetupDlg::CreateOptionControls() {}
