@@ -77,6 +77,16 @@ int CommonDlg::GetDpi() {
 
 int CommonDlg::Scale(int value) { return value * GetDpi() / 96; }
 
+BOOL CommonDlg::PresentDesign(HDC windowDc, HDC memoryDc, int x, int y, int cx, int cy) {
+    const int dpi = GetDpi();
+    if (dpi == 96) return BitBlt(windowDc, x, y, cx, cy, memoryDc, x, y, SRCCOPY);
+    const int left = x * dpi / 96, top = y * dpi / 96;
+    const int right = (x + cx) * dpi / 96, bottom = (y + cy) * dpi / 96;
+    SetStretchBltMode(windowDc, HALFTONE);
+    SetBrushOrgEx(windowDc, 0, 0, nullptr);
+    return StretchBlt(windowDc, left, top, right - left, bottom - top, memoryDc, x, y, cx, cy, SRCCOPY);
+}
+
 int CommonDlg::FillSolid(HDC dc, const RECT* rect, COLORREF colour) {
     UniqueGdi<HBRUSH> brush(CreateSolidBrush(colour));
     return FillRect(dc, rect, brush.get());

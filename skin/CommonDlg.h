@@ -32,6 +32,12 @@ public:
     // Fills the rectangle with a temporary solid brush; the fill's result.
     virtual int FillSolid(HDC dc, const RECT* rect, COLORREF colour);
 
+    // Painting at any display scale: every dialog draws in design pixels
+    // into a memory DC and hands the result to the window through this one
+    // call, which scales the design rectangle (x, y, cx, cy) to the window's
+    // pixels. The copy's result.
+    BOOL PresentDesign(HDC windowDc, HDC memoryDc, int x, int y, int cx, int cy);
+
     HWND GetWindow() const { return m_hWnd; }
 
 protected:
