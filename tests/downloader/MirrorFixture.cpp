@@ -55,6 +55,8 @@ std::wstring InFolder(const wchar_t* name) { return Folder() + L"\\" + name; }
 
 }  // namespace
 
+std::string Host(int n) { return std::string(MIRROR_NET) + "." + std::to_string(n); }
+
 std::wstring Folder() { return testing_support::FromUnixPath(MIRROR_DIR); }
 
 std::wstring PayloadPath(const std::string& name) {
@@ -69,7 +71,13 @@ std::string FallbackUrl(const std::string& host, const std::string& name, bool h
     return Url(host, "dl.tarvex.com/" + name, https);
 }
 
-void SetScenario(const std::string& json) {
+void SetScenario(const std::map<int, std::string>& byMirror) {
+    std::string json = "{";
+    for (const auto& entry : byMirror) {
+        if (json.size() > 1) json += ", ";
+        json += "\"" + Host(entry.first) + "\": " + entry.second;
+    }
+    json += "}";
     std::wstring target = InFolder(L"scenario.json");
     std::wstring temp = InFolder(L"scenario.json.new");
     testing_support::WriteFileBytes(temp, json);

@@ -3,12 +3,16 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
 namespace mirrors {
 
-// nginx serves 127.0.0.2-5, our misbehaving server 127.0.0.6-9.
+// Mirror n's address (n from 2 to 9), on this build tree's own loopback
+// addresses: nginx serves mirrors 2-5, our misbehaving server 6-9.
+std::string Host(int n);
+
 struct Request {
     double t = 0;
     std::string host, scheme, method, path, range, ua;
@@ -34,8 +38,9 @@ std::string Url(const std::string& host, const std::string& path, bool https = f
 // The same on the fallback host marker's path.
 std::string FallbackUrl(const std::string& host, const std::string& name, bool https = false);
 
-// Replaces the scenario (JSON object keyed by host); "{}" for plain mirrors.
-void SetScenario(const std::string& json);
+// Replaces the scenario: for each mirror number, the JSON object of its
+// misbehaviour (keys in mirror_fixture.py); an empty map for plain mirrors.
+void SetScenario(const std::map<int, std::string>& byMirror);
 
 // Remembers where the logs end; reads what was logged after that.
 class Log {

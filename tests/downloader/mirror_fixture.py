@@ -1,20 +1,23 @@
 #!/usr/bin/env python3
 """Loopback download mirrors for the engine's tests and benchmark.
 
-  mirror_fixture.py start DIR [--lifetime S] [--rate BYTES_PER_S] [--big-size BYTES]
+  mirror_fixture.py start DIR [--net 127.X.Y] [--lifetime S] [--rate BYTES_PER_S] [--big-size BYTES]
   mirror_fixture.py stop DIR
 
+The mirrors listen on loopback addresses NET.2 to NET.9 (all of 127/8 is
+loopback), so fixtures of several build trees on one machine never meet;
+without --net, NET is derived from a digest of DIR (net_for).
 start makes a certificate with IP names, the payload files, and starts
-  - nginx on 127.0.0.2-127.0.0.5, ports 80 and 443 (well-behaved mirrors;
+  - nginx on NET.2-NET.5, ports 80 and 443 (well-behaved mirrors;
     --rate caps every connection),
-  - our own server on 127.0.0.6-127.0.0.9, ports 80 and 443, whose misbehaviour
+  - our own server on NET.6-NET.9, ports 80 and 443, whose misbehaviour
     per host is read from DIR/scenario.json before every request,
   - an ICMP listener that logs every echo request to those hosts.
 Every request goes to DIR/requests.log (nginx: DIR/nginx-requests.log) and
 every echo request to DIR/icmp.log, one JSON object per line. Everything ends
 by itself after --lifetime seconds; stop ends it earlier, by PID.
 
-scenario.json: {"127.0.0.6": {...}, ...}; keys of a host (all optional):
+scenario.json: {"NET.6": {...}, ...}; keys of a host (all optional):
   rate            bytes/s per connection        host_rate  bytes/s for the host
   latency         seconds before the reply      stall_after  body bytes, then silence (socket kept open)
   reset_after     body bytes, then a reset      corrupt_at   list of file offsets to flip
@@ -27,6 +30,7 @@ scenario.json: {"127.0.0.6": {...}, ...}; keys of a host (all optional):
   corrupt_first   flip body byte N of the first reply longer than N (once per
                   scenario); its log entry names the file offset in "corrupted"
 """
+import hashlib
 import json
 import os
 import signal
@@ -38,11 +42,22 @@ import sys
 import threading
 import time
 
-NGINX_HOSTS = ["127.0.0.%d" % i for i in range(2, 6)]
-OWN_HOSTS = ["127.0.0.%d" % i for i in range(6, 10)]
-ALL_HOSTS = NGINX_HOSTS + OWN_HOSTS
+NGINX_HOSTS, OWN_HOSTS, ALL_HOSTS = [], [], []
 HOLD_LIMIT = 60  # seconds a hanging or stalled reply keeps its socket
 FILES = {"small.bin": 3670016, "big.bin": 25165824, "tiny.bin": 5}
+
+
+def net_for(path):
+    """127.X.Y for a folder: X and Y from the MD5 of its path, each 1 to 254
+    (the same rule as the build's CMake files use for the build tree)."""
+    digest = hashlib.md5(path.encode()).hexdigest()
+    return "127.%d.%d" % (int(digest[0:2], 16) % 254 + 1, int(digest[2:4], 16) % 254 + 1)
+
+
+def use_net(net):
+    NGINX_HOSTS[:] = ["%s.%d" % (net, i) for i in range(2, 6)]
+    OWN_HOSTS[:] = ["%s.%d" % (net, i) for i in range(6, 10)]
+    ALL_HOSTS[:] = NGINX_HOSTS + OWN_HOSTS
 
 
 def payload(name, size):
@@ -66,11 +81,15 @@ def prepare(root):
     if not os.path.lexists(alias):
         os.symlink(".", alias)
     cert, key = os.path.join(root, "cert.pem"), os.path.join(root, "key.pem")
-    if not os.path.exists(cert):
-        sans = ",".join("IP:" + h for h in ALL_HOSTS)
+    sans = ",".join("IP:" + h for h in ALL_HOSTS)
+    names = os.path.join(root, "cert.names")
+    old = open(names).read() if os.path.exists(names) else ""
+    if not os.path.exists(cert) or old != sans:
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
                         "-days", "2", "-subj", "/CN=orvane-test-mirror", "-addext", "subjectAltName=" + sans],
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(names, "w") as f:
+            f.write(sans)
     return cert, key
 
 
@@ -448,7 +467,7 @@ def busy():
     return None
 
 
-def start(root, lifetime, rate):
+def start(root, net, lifetime, rate):
     stop(root)
     for _ in range(50):
         if not busy():
@@ -465,7 +484,7 @@ def start(root, lifetime, rate):
             pass
     out = open(os.path.join(root, "daemon.log"), "w")
     daemon = subprocess.Popen([sys.executable, os.path.abspath(__file__), "daemon", root, str(lifetime), str(rate),
-                               str(FILES["big.bin"])],
+                               str(FILES["big.bin"]), net],
                               stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
     with open(os.path.join(root, "daemon.pid"), "w") as f:
         f.write(str(daemon.pid))
@@ -516,6 +535,7 @@ def stop(root):
 def main(argv):
     if len(argv) >= 3 and argv[1] == "daemon":
         FILES["big.bin"] = int(argv[5])
+        use_net(argv[6])
         run_daemon(argv[2], float(argv[3]), int(argv[4]))
         return 0
     if len(argv) < 3 or argv[1] not in ("start", "stop"):
@@ -524,17 +544,20 @@ def main(argv):
     root = os.path.abspath(argv[2])
     if argv[1] == "stop":
         return stop(root)
-    lifetime, rate = 1800.0, 0
+    lifetime, rate, net = 1800.0, 0, net_for(root)
     rest = argv[3:]
     while rest:
-        if rest[0] == "--lifetime":
+        if rest[0] == "--net":
+            net = rest[1]
+        elif rest[0] == "--lifetime":
             lifetime = float(rest[1])
         elif rest[0] == "--rate":
             rate = int(rest[1])
         elif rest[0] == "--big-size":
             FILES["big.bin"] = int(rest[1])
         rest = rest[2:]
-    return start(root, lifetime, rate)
+    use_net(net)
+    return start(root, net, lifetime, rate)
 
 
 if __name__ == "__main__":

@@ -109,19 +109,19 @@ std::string Md5Of(const std::wstring& path) {
 
 std::vector<std::string> Hosts(std::initializer_list<int> last, bool https = false) {
     std::vector<std::string> urls;
-    for (int i : last) urls.push_back(mirrors::Url("127.0.0." + std::to_string(i), kFile, https));
+    for (int i : last) urls.push_back(mirrors::Url(mirrors::Host(i), kFile, https));
     return urls;
 }
 
 class Transfer : public ::testing::Test {
 protected:
     void SetUp() override {
-        mirrors::SetScenario("{}");
+        mirrors::SetScenario({});
         digests_ = mirrors::PayloadDigests(kFile);
         ASSERT_EQ(digests_.size, 3670016);
         target_ = dir_ / L"setup.exe";
     }
-    void TearDown() override { mirrors::SetScenario("{}"); }
+    void TearDown() override { mirrors::SetScenario({}); }
 
     // A successful run: event (5, size, size) once, state 5, the right file.
     void ExpectVerified(EngineRun& run) {
@@ -194,7 +194,7 @@ TEST_F(Transfer, CleanDownloadFromSeveralMirrors) {
 }
 
 TEST_F(Transfer, OneFlippedByteRefetchesExactlyThatBlockElsewhere) {
-    mirrors::SetScenario(R"({"127.0.0.6": {"corrupt_first": 1000}})");
+    mirrors::SetScenario({{6, R"({"corrupt_first": 1000})"}});
     mirrors::Log log;
     EngineRun run;
     ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, Hosts({6, 2, 3})), target_, 30000));
@@ -211,24 +211,24 @@ TEST_F(Transfer, OneFlippedByteRefetchesExactlyThatBlockElsewhere) {
     for (const auto& r : gets) {
         if (r.first() == block && r.last() == blockEnd && r.t > 0) {
             ++repairs;
-            EXPECT_NE(r.host, "127.0.0.6");  // never from the mirror that gave the bad bytes
+            EXPECT_NE(r.host, mirrors::Host(6));  // never from the mirror that gave the bad bytes
         }
     }
     EXPECT_EQ(repairs, 1);
-    EXPECT_NE(run.engine().GetRepairLink().find("127.0.0."), std::string::npos);
-    EXPECT_EQ(run.engine().GetRepairLink().find("127.0.0.6"), std::string::npos);
+    EXPECT_FALSE(run.engine().GetRepairLink().empty());
+    EXPECT_EQ(run.engine().GetRepairLink().find(mirrors::Host(6)), std::string::npos);
 }
 
 TEST_F(Transfer, MirrorThatAlwaysCorruptsIsRepairedFromTheOthers) {
-    mirrors::SetScenario(R"({"127.0.0.6": {"corrupt_every": 65536}})");
+    mirrors::SetScenario({{6, R"({"corrupt_every": 65536})"}});
     EngineRun run;
     ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, Hosts({6, 2, 3})), target_, 40000));
     ExpectVerified(run);
-    EXPECT_EQ(run.engine().GetRepairLink().find("127.0.0.6"), std::string::npos);
+    EXPECT_EQ(run.engine().GetRepairLink().find(mirrors::Host(6)), std::string::npos);
 }
 
 TEST_F(Transfer, MirrorGoingSilentMidRangeIsMoved) {
-    mirrors::SetScenario(R"({"127.0.0.6": {"stall_after": 200000}})");
+    mirrors::SetScenario({{6, R"({"stall_after": 200000})"}});
     mirrors::Log log;
     EngineRun run;
     ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, Hosts({6, 2, 3})), target_, 40000));
@@ -237,10 +237,10 @@ TEST_F(Transfer, MirrorGoingSilentMidRangeIsMoved) {
     // Every byte the silent mirror kept back came from another one.
     auto gets = mirrors::Only(log.Requests(), "GET", "/download/");
     int moved = 0;
-    for (const auto& stalled : mirrors::ForHost(gets, "127.0.0.6")) {
+    for (const auto& stalled : mirrors::ForHost(gets, mirrors::Host(6))) {
         if (stalled.bytes < stalled.last() - stalled.first() + 1) {
             for (const auto& r : gets)
-                if (r.host != "127.0.0.6" && r.first() == stalled.first() + stalled.bytes) ++moved;
+                if (r.host != mirrors::Host(6) && r.first() == stalled.first() + stalled.bytes) ++moved;
         }
     }
     EXPECT_GE(moved, 1);
@@ -250,7 +250,7 @@ TEST_F(Transfer, BurstyMirrorIsCaughtByTheStallRule) {
     // 64 KiB, then 9 s of silence: libcurl's low-speed limit (5 s below
     // 1 byte/s, averaged over its last seconds) stays quiet; only the
     // dispatcher's 6 s rule, looking every 2 s, moves it.
-    mirrors::SetScenario(R"({"127.0.0.6": {"burst": [65536, 9]}})");
+    mirrors::SetScenario({{6, R"({"burst": [65536, 9]})"}});
     EngineRun run;
     ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, Hosts({6, 2, 3})), target_, 60000));
     ExpectVerified(run);
@@ -259,7 +259,7 @@ TEST_F(Transfer, BurstyMirrorIsCaughtByTheStallRule) {
     int stopped = 0;
     for (const auto& entry : progress.items) {
         const DownloadItem& item = entry.second;
-        if (std::string(item.url).find("127.0.0.6") != std::string::npos && item.status == E_Status_StopByDispatch &&
+        if (std::string(item.url).find(mirrors::Host(6)) != std::string::npos && item.status == E_Status_StopByDispatch &&
             item.result == CURLE_ABORTED_BY_CALLBACK)
             ++stopped;
     }
@@ -267,7 +267,7 @@ TEST_F(Transfer, BurstyMirrorIsCaughtByTheStallRule) {
 }
 
 TEST_F(Transfer, ResetMidRangeIsRestartedFromTheFirstMissingByte) {
-    mirrors::SetScenario(R"({"127.0.0.6": {"reset_after": 150000}})");
+    mirrors::SetScenario({{6, R"({"reset_after": 150000})"}});
     EngineRun run;
     ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, Hosts({6, 2, 3})), target_, 30000));
     ExpectVerified(run);
@@ -282,15 +282,14 @@ TEST_F(Transfer, ResetMidRangeIsRestartedFromTheFirstMissingByte) {
 TEST_F(Transfer, RepliesForOtherBytesAreRefused) {
     // One mirror ignores Range (200, whole file), one ends every range short,
     // one answers with an error page: none of it lands at a range's start.
-    mirrors::SetScenario(R"({"127.0.0.6": {"ignore_range": true}, "127.0.0.7": {"short_by": 1000},
-                            "127.0.0.8": {"status": 404}})");
+    mirrors::SetScenario({{6, R"({"ignore_range": true})"}, {7, R"({"short_by": 1000})"}, {8, R"({"status": 404})"}});
     EngineRun run;
     ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, Hosts({6, 7, 8, 2})), target_, 40000));
     ExpectVerified(run);
 }
 
 TEST_F(Transfer, AllMirrorsDyingWithoutFallbackFails) {
-    mirrors::SetScenario(R"({"127.0.0.6": {"reset_after": 0}, "127.0.0.7": {"status": 500}})");
+    mirrors::SetScenario({{6, R"({"reset_after": 0})"}, {7, R"({"status": 500})"}});
     EngineRun run;
     ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, Hosts({6, 7})), target_, 30000));
     ExpectFailed(run, E_Error_DispatchFailError);
@@ -300,11 +299,11 @@ TEST_F(Transfer, AllMirrorsDyingWithoutFallbackFails) {
 }
 
 TEST_F(Transfer, FallbackAloneCarriesTheDownload) {
-    mirrors::SetScenario(R"({"127.0.0.6": {"head_length": "wrong"}})");
+    mirrors::SetScenario({{6, R"({"head_length": "wrong"})"}});
     mirrors::Log log;
     EngineRun run;
     std::vector<std::string> urls = Hosts({6});
-    urls.push_back(mirrors::FallbackUrl("127.0.0.8", kFile));
+    urls.push_back(mirrors::FallbackUrl(mirrors::Host(8), kFile));
     ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, urls), target_, 30000));
     ExpectVerified(run);
     DownloadProgress progress;
@@ -320,10 +319,10 @@ TEST_F(Transfer, FallbackAloneCarriesTheDownload) {
 }
 
 TEST_F(Transfer, FailedRangeMovesToTheFallback) {
-    mirrors::SetScenario(R"({"127.0.0.6": {"reset_after": 0}})");
+    mirrors::SetScenario({{6, R"({"reset_after": 0})"}});
     EngineRun run;
     std::vector<std::string> urls = Hosts({6});
-    urls.push_back(mirrors::FallbackUrl("127.0.0.8", kFile));
+    urls.push_back(mirrors::FallbackUrl(mirrors::Host(8), kFile));
     ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, urls), target_, 30000));
     ExpectVerified(run);
     EXPECT_TRUE(run.engine().IsUsingFallback());
@@ -335,7 +334,7 @@ TEST_F(Transfer, FailedRangeMovesToTheFallback) {
         const DownloadItem& item = entry.second;
         if (item.status == E_Status_Replaced) {
             ++replaced;
-            EXPECT_NE(std::string(item.url).find("127.0.0.6"), std::string::npos);
+            EXPECT_NE(std::string(item.url).find(mirrors::Host(6)), std::string::npos);
         }
     }
     EXPECT_GE(replaced, 1);
@@ -363,7 +362,7 @@ TEST_F(Transfer, FewerBytesThanRangesGivesNoEmptyRange) {
     EngineRun run;
     const std::string tiny = "tiny.bin";
     std::vector<std::string> urls;
-    for (int i : {2, 3, 4, 5}) urls.push_back(mirrors::Url("127.0.0." + std::to_string(i), tiny));
+    for (int i : {2, 3, 4, 5}) urls.push_back(mirrors::Url(mirrors::Host(i), tiny));
     ASSERT_TRUE(run.Download(mirrors::Manifest(tiny, urls), target_, 20000));
     EXPECT_EQ(run.Final().event, 5);
     EXPECT_EQ(Md5Of(target_), mirrors::PayloadDigests(tiny).whole);
@@ -374,7 +373,7 @@ TEST_F(Transfer, FewerBytesThanRangesGivesNoEmptyRange) {
 }
 
 TEST_F(Transfer, StopAndReleaseMidTransfer) {
-    mirrors::SetScenario(R"({"127.0.0.6": {"rate": 100000}, "127.0.0.7": {"rate": 100000}})");
+    mirrors::SetScenario({{6, R"({"rate": 100000})"}, {7, R"({"rate": 100000})"}});
     EngineRun run;
     std::string manifest = mirrors::Manifest(kFile, Hosts({6, 7}));
     run.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToNarrow(target_));
@@ -435,7 +434,7 @@ TEST_F(Transfer, ManifestErrors) {
         return m;
     };
     std::string noHash = good.substr(0, good.find("\t<hash")) + "</download>\n";
-    std::string longUrl = replace(Hosts({2})[0], "http://127.0.0.2/download/" + std::string(1100, 'a'));
+    std::string longUrl = replace(Hosts({2})[0], "http://" + mirrors::Host(2) + "/download/" + std::string(1100, 'a'));
     struct Case { std::string text; DownloadState state; DownloadError error; } cases[] = {
         {replace("version=\"1\"", "version=\"2\""), E_State_NeedUpdate, E_Error_NeedUpdateDownload},
         {replace("version=\"1\"", ""), E_State_NeedUpdate, E_Error_ConfigLoadVersionError},
@@ -489,7 +488,7 @@ TEST_F(Transfer, ManifestFetchedFromAUrl) {
     {
         EngineRun run;
         DWORD start = GetTickCount();
-        ASSERT_EQ(run.engine().StartWithConfigUrl(mirrors::Url("127.0.0.2", name), WideToNarrow(target_)), 0);
+        ASSERT_EQ(run.engine().StartWithConfigUrl(mirrors::Url(mirrors::Host(2), name), WideToNarrow(target_)), 0);
         ASSERT_TRUE(run.Wait(start, 30000));
         ExpectVerified(run);
         EXPECT_TRUE(testing_support::FileExists(target_ + L".cfg"));
@@ -499,7 +498,7 @@ TEST_F(Transfer, ManifestFetchedFromAUrl) {
         // Three attempts, one failure event after the last.
         EngineRun run;
         DWORD start = GetTickCount();
-        ASSERT_EQ(run.engine().StartWithConfigUrl(mirrors::Url("127.0.0.2", "gone.xml"), WideToNarrow(dir_ / L"b.exe")), 0);
+        ASSERT_EQ(run.engine().StartWithConfigUrl(mirrors::Url(mirrors::Host(2), "gone.xml"), WideToNarrow(dir_ / L"b.exe")), 0);
         ASSERT_TRUE(run.Wait(start, 30000));
         EXPECT_EQ(run.Finals(), 1);
         EXPECT_EQ(run.Final().event, 4);
@@ -507,11 +506,11 @@ TEST_F(Transfer, ManifestFetchedFromAUrl) {
     }
     EngineRun run;
     EXPECT_EQ(run.engine().StartWithConfigUrl(std::string(600, 'u'), WideToNarrow(target_)), E_INVALIDARG);
-    EXPECT_EQ(run.engine().StartWithConfigUrl(mirrors::Url("127.0.0.2", "x.xml"), std::string(257, 'p')), E_INVALIDARG);
+    EXPECT_EQ(run.engine().StartWithConfigUrl(mirrors::Url(mirrors::Host(2), "x.xml"), std::string(257, 'p')), E_INVALIDARG);
 }
 
 TEST_F(Transfer, StopWhileProbingEndsWithoutAnOutcome) {
-    mirrors::SetScenario(R"({"127.0.0.6": {"head_hang": true}})");
+    mirrors::SetScenario({{6, R"({"head_hang": true})"}});
     EngineRun run;
     std::string manifest = mirrors::Manifest(kFile, Hosts({6, 2}));
     run.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToNarrow(target_));

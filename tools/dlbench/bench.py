@@ -171,9 +171,9 @@ def run_curl_ranges(work, root, urls, size, whole, per_server):
             "goodput_MBps": round(size / wall / 1e6, 3), "waste": round(logs.sent() / size, 4)}
 
 
-def scenarios():
-    own = ["127.0.0.%d" % i for i in range(6, 10)]
-    ngx = ["127.0.0.%d" % i for i in range(2, 6)]
+def scenarios(net):
+    own = ["%s.%d" % (net, i) for i in range(6, 10)]
+    ngx = ["%s.%d" % (net, i) for i in range(2, 6)]
     return [
         # name, nginx rate per connection, scenario json, hosts, https, sum of caps
         ("caps-http", 1000000, {}, ngx, False, 8 * 1000000),
@@ -191,8 +191,11 @@ def main():
     work = os.path.join(build, "bench-work")
     os.makedirs(work, exist_ok=True)
     rows = []
-    for name, rate, scen, hosts, https, ideal in scenarios():
-        subprocess.run([sys.executable, FIXTURE, "start", root, "--lifetime", "900", "--rate", str(rate),
+    sys.path.insert(0, os.path.dirname(FIXTURE))
+    import mirror_fixture
+    net = mirror_fixture.net_for(root)  # addresses of this folder's own, apart from the tests' mirrors
+    for name, rate, scen, hosts, https, ideal in scenarios(net):
+        subprocess.run([sys.executable, FIXTURE, "start", root, "--net", net, "--lifetime", "900", "--rate", str(rate),
                         "--big-size", str(SIZE)], check=True)
         try:
             with open(os.path.join(root, "scenario.json"), "w") as f:
