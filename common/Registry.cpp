@@ -113,6 +113,13 @@ LONG CMyRegKey::SetStringValue(const char* name, const std::string& text) {
                           static_cast<DWORD>(text.size() + 1));
 }
 
+LONG CMyRegKey::SetWideStringValue(const char* name, const std::wstring& text) {
+    const std::wstring wideName = name ? NarrowToWide(name) : std::wstring();
+    return RegSetValueExW(key_, name ? wideName.c_str() : nullptr, 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
 LONG CMyRegKey::SetBinaryValue(const char* name, const void* data, DWORD size) {
     return RegSetValueExA(key_, name, 0, REG_BINARY, static_cast<const BYTE*>(data), size);
 }
@@ -162,6 +169,20 @@ int SetUninstallItemString(const std::string& item, const std::string& name, con
     return 1;
 }
 
+int SetRunOnceValueW(const std::string& name, const std::wstring& command) {
+    CMyRegKey key;
+    if (key.Create(HKEY_LOCAL_MACHINE, kRunOnceKey) != ERROR_SUCCESS) return 0;
+    key.SetWideStringValue(name.c_str(), command);
+    return 1;
+}
+
+int SetUninstallItemStringW(const std::string& item, const std::string& name, const std::wstring& text) {
+    CMyRegKey key;
+    if (key.Create(HKEY_LOCAL_MACHINE, UninstallPath(item)) != ERROR_SUCCESS) return 0;
+    key.SetWideStringValue(name.c_str(), text);
+    return 1;
+}
+
 int SetUninstallItemDword(const std::string& item, const std::string& name, int value) {
     CMyRegKey key;
     if (key.Create(HKEY_LOCAL_MACHINE, UninstallPath(item)) != ERROR_SUCCESS) return 0;
@@ -183,6 +204,20 @@ int GetUninstallItemLocation(const std::string& item, std::string& out) {
     if (key.QueryStringValue("InstallLocation", location) != ERROR_SUCCESS) return 0;
     out = location;
     return location.empty() ? 0 : 1;
+}
+
+int GetUninstallItemLocationW(const std::string& item, std::wstring& out) {
+    CMyRegKey key;
+    if (key.Create(HKEY_LOCAL_MACHINE, UninstallPath(item)) != ERROR_SUCCESS) return 0;
+    // A path of up to MAX_PATH characters and its NUL, with room to spare.
+    wchar_t buffer[2 * MAX_PATH + 1] = {};
+    DWORD size = 2 * MAX_PATH * sizeof(wchar_t), type = 0;
+    if (RegQueryValueExW(key.Handle(), L"InstallLocation", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return 0;
+    out = TextOf(buffer, size);
+    return out.empty() ? 0 : 1;
 }
 
 int DeleteUninstallItem(const std::string& item) {

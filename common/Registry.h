@@ -72,6 +72,9 @@ public:
     LONG SetDWORDValue(const char* name, int value);
     // A REG_SZ of the text and its NUL.
     LONG SetStringValue(const char* name, const std::string& text);
+    // The same through the wide function, for texts the ANSI code page
+    // cannot spell (paths of folders with any name).
+    LONG SetWideStringValue(const char* name, const std::wstring& text);
     LONG SetBinaryValue(const char* name, const void* data, DWORD size);
 
     LONG EnumKey(DWORD index, RegKeyName& out);
@@ -93,11 +96,18 @@ extern const char kUninstallKey[];   // "SOFTWARE\Microsoft\Windows\CurrentVersi
 // Create, so reading a missing entry leaves an empty key behind.
 int SetRunOnceValue(const std::string& name, const std::string& command);
 int SetUninstallItemString(const std::string& item, const std::string& name, const std::string& text);
+// The writers for values that hold paths ("InstallLocation", "UninstallString",
+// "DisplayIcon", a run-once command): stored through the wide registry
+// functions, so a folder outside the ANSI code page keeps its real name.
+int SetRunOnceValueW(const std::string& name, const std::wstring& command);
+int SetUninstallItemStringW(const std::string& item, const std::string& name, const std::wstring& text);
 int SetUninstallItemDword(const std::string& item, const std::string& name, int value);
 // 1 when the key could be opened, even when the value is missing (out unchanged).
 int GetUninstallItemDword(const std::string& item, const std::string& name, int& out);
 // "InstallLocation"; 1 when the text read is not empty.
 int GetUninstallItemLocation(const std::string& item, std::string& out);
+// The same through the wide function: the real folder whatever its name.
+int GetUninstallItemLocationW(const std::string& item, std::wstring& out);
 // 1 when the entry (a key without sub-keys) was deleted.
 int DeleteUninstallItem(const std::string& item);
 // "." + extension -> extension + "file", with its icon and open command

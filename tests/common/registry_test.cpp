@@ -248,6 +248,43 @@ TEST_F(RegistryTest, UninstallEntryValuesAndTheirReaders) {
     EXPECT_EQ(GetUninstallItemLocation(kTestItem, location), 0);
 }
 
+// Folders the ANSI code page cannot spell (Cyrillic, CJK on a Western
+// system) keep their real names in the values that hold paths.
+TEST_F(RegistryTest, PathValuesOutsideTheAnsiCodePageAreStoredWide) {
+    const std::wstring folder = L"C:\\\u0423\u0441\u0442\u0430\u043d\u043e\u0432\u043a\u0430\\\u5b89\u88c5 Orvane";
+    const std::wstring uninstaller = L"\"" + folder + L"\\uninstall.exe\"";
+    ASSERT_EQ(SetUninstallItemStringW(kTestItem, "InstallLocation", folder), 1);
+    ASSERT_EQ(SetUninstallItemStringW(kTestItem, "UninstallString", uninstaller), 1);
+    ASSERT_EQ(SetUninstallItemStringW(kTestItem, "DisplayIcon", folder + L"\\orvane.exe"), 1);
+
+    std::wstring location;
+    EXPECT_EQ(GetUninstallItemLocationW(kTestItem, location), 1);
+    EXPECT_EQ(location, folder);
+    CMyRegKey key;
+    ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, std::string(kUninstallKey) + kTestItem, KEY_READ), ERROR_SUCCESS);
+    std::wstring value;
+    EXPECT_EQ(key.QueryWideStringValue("UninstallString", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, uninstaller);
+    EXPECT_EQ(key.QueryWideStringValue("DisplayIcon", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, folder + L"\\orvane.exe");
+    DWORD type = 0;
+    ASSERT_EQ(RegQueryValueExW(key.Handle(), L"InstallLocation", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(type, DWORD(REG_SZ));
+    key.Close();
+    // An empty location reads as none, as with the ANSI reader.
+    ASSERT_EQ(SetUninstallItemStringW(kTestItem, "InstallLocation", L""), 1);
+    EXPECT_EQ(GetUninstallItemLocationW(kTestItem, location), 0);
+
+    const char kValue[] = "OrvaneRegistryTestW";
+    const std::wstring command = L"\"" + folder + L"\\setup.exe\" /restart";
+    ASSERT_EQ(SetRunOnceValueW(kValue, command), 1);
+    ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, kRunOnceKey), ERROR_SUCCESS);
+    EXPECT_EQ(key.QueryWideStringValue(kValue, value), ERROR_SUCCESS);
+    EXPECT_EQ(value, command);
+    // Nothing may run at the prefix's next start.
+    EXPECT_EQ(RegDeleteValueA(key.Handle(), kValue), ERROR_SUCCESS);
+}
+
 TEST_F(RegistryTest, ReadingAMissingEntryLeavesAnEmptyKeyAndDeletionReportsItsResult) {
     const std::string path = std::string(kUninstallKey) + kTestItem;
     int flag = 42;
