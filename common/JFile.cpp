@@ -89,16 +89,51 @@ bool IsDotEntry(const wchar_t* name) {
     return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
 }
 
-// Only a full local path below a volume root may be deleted: an empty path
-// would list the current drive's root, a relative one depends on the
-// current folder.
-bool IsDeletableFolderPath(const std::wstring& folder) {
-    if (folder.empty() || PathIsRelativeW(folder.c_str())) return false;
-    std::wstring trimmed = folder;
-    while (trimmed.size() > 1 && (trimmed.back() == L'\\' || trimmed.back() == L'/')) trimmed.pop_back();
-    std::wstring asRoot = trimmed + L"\\";
-    return !PathIsRootW(trimmed.c_str()) && !PathIsRootW(asRoot.c_str());
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// "X:\..." or "\\server\share...": a path that names the same place whatever
+// the current folder and drive. Drive-relative ("C:x", "C:"), rooted ("\x")
+// and relative paths do not; neither do the device and verbatim forms
+// ("\\.\", "\\?\"), which skip the system's own path rules.
+bool IsFullyQualified(const std::wstring& path) {
+    const wchar_t drive = path.empty() ? L'\0' : static_cast<wchar_t>(path[0] | 0x20);
+    if (path.size() >= 3 && drive >= L'a' && drive <= L'z' && path[1] == L':' && IsSeparator(path[2])) return true;
+    if (path.size() < 3 || !IsSeparator(path[0]) || !IsSeparator(path[1])) return false;
+    return path[2] != L'?' && path[2] != L'.';
 }
+
+// Length of the root of a fully qualified path: "X:\" or "\\server\share\".
+size_t RootLength(const std::wstring& path) {
+    if (path[1] == L':') return 3;
+    size_t end = 2;
+    for (int part = 0; part < 2 && end < path.size(); ++part) {
+        while (end < path.size() && !IsSeparator(path[end])) ++end;
+        if (end < path.size()) ++end;
+    }
+    return end;
+}
+
+// Characters that a listing would read as wildcards rather than as a name.
+bool HoldsWildcard(const std::wstring& path) { return path.find_first_of(L"*?<>\"|") != std::wstring::npos; }
+
+}  // namespace
+
+std::wstring ResolveDeletableFolder(const std::wstring& folder) {
+    if (!IsFullyQualified(folder) || HoldsWildcard(folder)) return std::wstring();
+    const DWORD needed = GetFullPathNameW(folder.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return std::wstring();
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(folder.c_str(), needed, &full[0], nullptr);
+    if (length == 0 || length >= needed) return std::wstring();
+    full.resize(length);
+    if (!IsFullyQualified(full) || HoldsWildcard(full)) return std::wstring();
+    const size_t root = RootLength(full);
+    while (full.size() > root && IsSeparator(full.back())) full.pop_back();
+    if (full.size() <= root) return std::wstring();
+    return full;
+}
+
+namespace {
 
 bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
@@ -144,17 +179,16 @@ int DeleteTree(const std::wstring& folder) {
 }  // namespace
 
 int DeleteDirectory(const std::wstring& folder) {
-    if (!IsDeletableFolderPath(folder)) return 0;
-    std::wstring top = folder;
-    while (!top.empty() && top.back() == L'\\') top.pop_back();
+    const std::wstring top = ResolveDeletableFolder(folder);
+    if (top.empty()) return 0;
     // The folder's own directory entry, not what a link points at.
     WIN32_FIND_DATAW self;
     UniqueFindHandle find(FindFirstFileW(top.c_str(), &self));
-    if (find.get() != INVALID_HANDLE_VALUE && IsLink(self.dwFileAttributes)) {
-        // The folder asked for is itself a link: remove the link, keep its target.
-        return RemoveLink(top, self.dwFileAttributes) ? 1 : 0;
-    }
-    return DeleteTree(folder);
+    if (find.get() == INVALID_HANDLE_VALUE) return 0;
+    find.reset();
+    // The folder asked for is itself a link: remove the link, keep its target.
+    if (IsLink(self.dwFileAttributes)) return RemoveLink(top, self.dwFileAttributes) ? 1 : 0;
+    return DeleteTree(top);
 }
 
 int ListFilesRecursive(const std::wstring& folder, std::vector<std::wstring>& files) {
@@ -173,8 +207,15 @@ int ListFilesRecursive(const std::wstring& folder, std::vector<std::wstring>& fi
 }
 
 void DeleteMatchingEntries(const std::wstring& base, const std::wstring& subPath, const std::wstring& pattern) {
-    const std::wstring dir = WithSeparator(WithSeparator(base) + subPath);
-    if (!IsDeletableFolderPath(dir)) return;
+    const std::wstring resolved = ResolveDeletableFolder(WithSeparator(base) + subPath);
+    if (resolved.empty()) return;
+    const std::wstring dir = WithSeparator(resolved);
+    {
+        WIN32_FIND_DATAW self;
+        UniqueFindHandle find(FindFirstFileW(resolved.c_str(), &self));
+        // A folder that is a link is not entered: its entries are another folder's.
+        if (find.get() == INVALID_HANDLE_VALUE || IsLink(self.dwFileAttributes)) return;
+    }
     {
         WIN32_FIND_DATAW fd;
         UniqueFindHandle find(FindFirstFileW((dir + L"*.*").c_str(), &fd));

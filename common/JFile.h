@@ -51,10 +51,18 @@ int CreateDirectories(const std::wstring& path);
 // CreateDirectories for the part of a file path up to its last '\'.
 int CreateParentDirectories(const std::wstring& filePath);
 
-// Deletes a folder tree. Refuses (0) an empty, relative or volume-root path;
+// The full path of a folder that the system may delete, or the empty text
+// when it must not. The path is resolved first (GetFullPathNameW: "." and
+// "..", forward slashes, trailing separators), so every refusal applies to
+// the folder the path really names: an empty, relative or drive-relative
+// path ("C:x", "\x"), a device or verbatim path ("\\.\", "\\?\"), a path
+// holding a wildcard, and anything that resolves to a volume or share root.
+std::wstring ResolveDeletableFolder(const std::wstring& folder);
+
+// Deletes a folder tree. Refuses (0) what ResolveDeletableFolder refuses;
 // 0 when the folder cannot be listed, else 1 even when single entries (a
-// read-only file) stay. Links (junctions, symbolic links) are removed as links:
-// their targets are never entered.
+// read-only file) stay. Links (junctions, symbolic links) are removed as
+// links, the folder asked for included: their targets are never entered.
 int DeleteDirectory(const std::wstring& folder);
 
 // Appends the full path of every file below folder (which ends with a
@@ -64,7 +72,7 @@ int ListFilesRecursive(const std::wstring& folder, std::vector<std::wstring>& fi
 
 // In base + subPath, deletes every file and folder tree whose name contains
 // pattern, then tries to remove that folder itself. Refuses the paths that
-// DeleteDirectory refuses.
+// DeleteDirectory refuses, and a folder that is itself a link.
 void DeleteMatchingEntries(const std::wstring& base, const std::wstring& subPath, const std::wstring& pattern);
 
 // Writes a minidump of this process (data segments, the current thread and

@@ -7,6 +7,7 @@
 
 #include "ArchiveEntry.h"
 #include "Handles.h"
+#include "JFile.h"
 #include "Log.h"
 #include "Text.h"
 
@@ -25,12 +26,13 @@ bool FileExists(const std::string& path) {
 
 bool IsDotEntry(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
 
-// Only a full path below a volume root may be emptied.
-bool IsDeletableFolder(const std::wstring& folder) {
-    if (folder.size() < 4 || folder[1] != L':' || (folder[2] != L'\\' && folder[2] != L'/')) return false;
-    for (size_t i = 3; i < folder.size(); ++i)
-        if (folder[i] != L'\\' && folder[i] != L'/') return true;
-    return false;
+bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+
+// Removes a link itself, by the kind it is listed as; mode 1 keeps folder
+// links and mode 2 file links, as for the entries they stand for.
+int RemoveLink(const std::wstring& path, DWORD attributes, int mode) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return mode == 1 ? 1 : (RemoveDirectoryW(path.c_str()) ? 1 : 0);
+    return mode == 2 ? 1 : (DeleteFileW(path.c_str()) ? 1 : 0);
 }
 
 int DeleteTreeWide(const std::wstring& folder, int mode) {
@@ -42,12 +44,9 @@ int DeleteTreeWide(const std::wstring& folder, int mode) {
         if (IsDotEntry(fd.cFileName)) continue;
         const std::wstring entry = folder + fd.cFileName;
         const bool isFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        if (IsLink(fd.dwFileAttributes)) {
             // A link goes as a link; what it points at stays.
-            if (isFolder && mode != 1)
-                result = RemoveDirectoryW(entry.c_str()) ? 1 : 0;
-            else if (!isFolder && mode != 2)
-                result = DeleteFileW(entry.c_str()) ? 1 : 0;
+            result = RemoveLink(entry, fd.dwFileAttributes, mode);
         } else if (isFolder) {
             result = DeleteTreeWide(entry + L"/", mode);
         } else if (mode != 2) {
@@ -233,8 +232,13 @@ void ArchiveRunner::ToForwardSlashes(std::string& path) {
 }
 
 int ArchiveRunner::DeleteTree(const std::string& folder, int mode) {
-    std::wstring wide = Wide(folder);
-    if (!IsDeletableFolder(wide)) return 0;
-    if (wide.back() != L'/' && wide.back() != L'\\') wide += L'/';
-    return DeleteTreeWide(wide, mode);
+    const std::wstring resolved = ResolveDeletableFolder(Wide(folder));
+    if (resolved.empty()) return 0;
+    WIN32_FIND_DATAW self;
+    UniqueFindHandle find(FindFirstFileW(resolved.c_str(), &self));
+    if (find.get() == INVALID_HANDLE_VALUE) return 0;
+    find.reset();
+    // A folder that is itself a link is removed as a link, never entered.
+    if (IsLink(self.dwFileAttributes)) return RemoveLink(resolved, self.dwFileAttributes, mode);
+    return DeleteTreeWide(resolved + L"\\", mode);
 }

@@ -53,9 +53,11 @@ public:
     static void ToForwardSlashes(std::string& path);
     // Removes below folder (which ends in "/"): mode 0 files and folders,
     // 1 files only, 2 folders only; modes 0 and 2 also remove folder itself.
-    // Read-only files go too; links are removed as links, never entered.
-    // Refuses relative and root paths. 0 when the folder cannot be listed,
-    // else the result of the last deletion (1 when there was none).
+    // Read-only files go too; links are removed as links, never entered, the
+    // folder itself included. Refuses what ResolveDeletableFolder refuses
+    // (relative, root, "\\?\" paths, "C:/x/.." and the like). 0 when the
+    // folder cannot be listed, else the result of the last deletion (1 when
+    // there was none).
     static int DeleteTree(const std::string& folder, int mode);
 
     void NotifyError(int code);

@@ -139,6 +139,8 @@ TEST(FoldersTest, DeleteDirectoryRefusesEmptyRelativeAndRootPaths) {
 }
 
 namespace {
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
 bool IsListed(const std::wstring& path) {
     WIN32_FIND_DATAW entry;
     HANDLE find = FindFirstFileW(path.c_str(), &entry);
@@ -172,6 +174,145 @@ TEST(FoldersTest, DeleteDirectoryNeverEntersLinks) {
         // The links themselves go, and with the inner one the whole tree.
         EXPECT_FALSE(FolderExists(tree));
         EXPECT_FALSE(IsListed(folder / L"toplink"));
+    }
+}
+
+TEST(FoldersTest, ResolveDeletableFolderGivesTheFolderThePathReallyNames) {
+    struct Case { const wchar_t* path; const wchar_t* resolved; };  // "" means refused
+    const Case cases[] = {
+        {L"C:\\a\\b", L"C:\\a\\b"},
+        {L"C:/a/b/", L"C:\\a\\b"},
+        {L"C:\\a\\b\\\\", L"C:\\a\\b"},
+        {L"C:\\a\\.\\b\\.", L"C:\\a\\b"},
+        {L"C:\\a\\c\\..\\b", L"C:\\a\\b"},
+        {L"C:\\a\\..\\..\\..\\b", L"C:\\b"},
+        {L"c:\\a", L"c:\\a"},
+        {L"\\\\server\\share\\a", L"\\\\server\\share\\a"},
+        {L"//server/share/a/", L"\\\\server\\share\\a"},
+        // Walks out to a root.
+        {L"C:\\a\\..", L""},
+        {L"C:/a/..", L""},
+        {L"C:\\a\\.\\..\\", L""},
+        {L"C:\\a\\..\\.", L""},
+        {L"C:\\a\\b\\..\\..", L""},
+        {L"\\\\server\\share\\a\\..", L""},
+        // Roots, and paths whose meaning depends on the current folder or drive.
+        {L"C:\\", L""}, {L"C:/", L""}, {L"C:\\\\", L""}, {L"C:", L""}, {L"C:a", L""}, {L"\\a", L""},
+        {L"/a", L""}, {L"a", L""}, {L".", L""}, {L"..", L""}, {L"", L""},
+        {L"\\\\server\\share", L""}, {L"\\\\server\\share\\", L""}, {L"\\\\server", L""},
+        // Device and verbatim forms skip the system's path rules.
+        {L"\\\\?\\C:\\a", L""}, {L"\\\\.\\C:\\a", L""}, {L"//?/C:/a", L""}, {L"//./C:/a", L""},
+        {L"\\\\?\\UNC\\server\\share\\a", L""}, {L"\\??\\C:\\a", L""},
+        // Wildcards would list other entries than the one named.
+        {L"C:\\a\\*", L""}, {L"C:\\a?", L""}, {L"C:\\a<", L""}, {L"C:\\a\\*\\..", L""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ResolveDeletableFolder(c.path), c.resolved) << "path: [" << Narrow(c.path) << "]";
+}
+
+namespace {
+
+// What one deletion may touch: below the scratch drive's root a witness file,
+// the tree "x" and a folder "outside" that "link" points at.
+struct DeletionCase {
+    const wchar_t* path;  // "%D" stands for the scratch drive ("P:")
+    enum Effect { Refused, DeletesX, RemovesOnlyTheLink } effect;
+};
+
+std::wstring OnDrive(const std::wstring& path, const std::wstring& drive) {
+    std::wstring out = path;
+    for (size_t at = out.find(L"%D"); at != std::wstring::npos; at = out.find(L"%D"))
+        out.replace(at, 2, drive);
+    return out;
+}
+
+}  // namespace
+
+TEST(FoldersTest, DeleteDirectoryActsOnTheResolvedFolderAndNeverThroughALink) {
+    ScratchFolder folder(L"del-table");
+    const std::wstring root = folder / L"root";
+    CreateDirectories(root);
+    ScratchDrive scratch(root);
+    ASSERT_FALSE(scratch.drive().empty()) << "no drive letter could be defined";
+    const std::wstring drive = scratch.drive();
+    CreateDirectories(root + L"\\outside");
+    WriteFileBytes(root + L"\\outside\\precious.txt", "p");
+    WriteFileBytes(root + L"\\witness.txt", "w");
+    const FolderLink link = MakeFolderLink(root + L"\\link", root + L"\\outside");
+
+    const DeletionCase cases[] = {
+        {L"", DeletionCase::Refused},
+        {L".", DeletionCase::Refused},
+        {L"..", DeletionCase::Refused},
+        {L"sub", DeletionCase::Refused},
+        {L"%D", DeletionCase::Refused},
+        {L"%Dsub", DeletionCase::Refused},
+        {L"\\x", DeletionCase::Refused},
+        {L"%D\\", DeletionCase::Refused},
+        {L"%D/", DeletionCase::Refused},
+        {L"%D\\x\\..", DeletionCase::Refused},
+        {L"%D/x/..", DeletionCase::Refused},
+        {L"%D\\x\\.\\..\\", DeletionCase::Refused},
+        {L"%D\\x\\..\\.", DeletionCase::Refused},
+        {L"%D\\x\\sub\\..\\..", DeletionCase::Refused},
+        {L"%D\\x\\..\\..\\..", DeletionCase::Refused},
+        {L"\\\\?\\%D\\x", DeletionCase::Refused},
+        {L"\\\\.\\%D\\x", DeletionCase::Refused},
+        {L"\\\\?\\%D\\", DeletionCase::Refused},
+        {L"%D\\x\\*", DeletionCase::Refused},
+        {L"%D\\*", DeletionCase::Refused},
+        {L"%D\\x", DeletionCase::DeletesX},
+        {L"%D\\x\\", DeletionCase::DeletesX},
+        {L"%D\\x\\\\", DeletionCase::DeletesX},
+        {L"%D/x/", DeletionCase::DeletesX},
+        {L"%D\\x\\.", DeletionCase::DeletesX},
+        {L"%D\\x\\sub\\..", DeletionCase::DeletesX},
+        {L"%D/x/sub/../", DeletionCase::DeletesX},
+        {L"%D\\outside\\..\\x", DeletionCase::DeletesX},
+        {L"%D\\link", DeletionCase::RemovesOnlyTheLink},
+        {L"%D\\link\\", DeletionCase::RemovesOnlyTheLink},
+        {L"%D\\link\\.", DeletionCase::RemovesOnlyTheLink},
+        {L"%D/link/", DeletionCase::RemovesOnlyTheLink},
+        {L"%D\\x\\..\\link\\.", DeletionCase::RemovesOnlyTheLink},
+    };
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    for (const DeletionCase& c : cases) {
+        if (c.effect == DeletionCase::RemovesOnlyTheLink && link == FolderLink::None) continue;
+        if (c.effect == DeletionCase::RemovesOnlyTheLink && !IsListed(root + L"\\link")) {
+            // A real link went with the case before; the next one gets a new one.
+            ASSERT_EQ(MakeFolderLink(root + L"\\link", root + L"\\outside"), link);
+        }
+        CreateDirectories(root + L"\\x\\sub");
+        WriteFileBytes(root + L"\\x\\inner.txt", "i");
+        WriteFileBytes(root + L"\\x\\sub\\deep.txt", "d");
+        // Relative and drive-relative paths would name the drive's root from here.
+        SetCurrentDirectoryW((drive + L"\\").c_str());
+        const std::wstring path = OnDrive(c.path, drive);
+        const int result = DeleteDirectory(path);
+        SetCurrentDirectoryW(previous);
+
+        const std::string name = "path: [" + Narrow(path) + "]";
+        EXPECT_TRUE(FileExists(root + L"\\witness.txt")) << name;
+        EXPECT_TRUE(FileExists(root + L"\\outside\\precious.txt")) << name;
+        switch (c.effect) {
+            case DeletionCase::Refused:
+                EXPECT_EQ(result, 0) << name;
+                EXPECT_TRUE(FileExists(root + L"\\x\\sub\\deep.txt")) << name;
+                break;
+            case DeletionCase::DeletesX:
+                EXPECT_EQ(result, 1) << name;
+                EXPECT_FALSE(FolderExists(root + L"\\x")) << name;
+                break;
+            case DeletionCase::RemovesOnlyTheLink:
+                EXPECT_TRUE(FileExists(root + L"\\x\\sub\\deep.txt")) << name;
+                // Wine cannot remove the Unix link it lists; a Windows link goes.
+                if (link == FolderLink::Windows) {
+                    EXPECT_EQ(result, 1) << name;
+                    EXPECT_FALSE(IsListed(root + L"\\link")) << name;
+                }
+                break;
+        }
     }
 }
 

@@ -143,19 +143,52 @@ TEST(ArchiveRunnerTest, DeleteTreeRemovesReadOnlyFilesAndKeepsLinkTargets) {
     ScratchFolder folder(L"runner");
     WriteTree(folder / L"tree", {{L"a\\ro.txt", "r"}, {L"b.txt", "b"}});
     SetFileAttributesW((folder / L"tree\\a\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-    WriteTree(folder / L"keep", {{L"k.txt", "k"}});
-    const bool linked = CreateSymbolicLinkW((folder / L"tree\\link").c_str(), (folder / L"keep").c_str(),
-                                            SYMBOLIC_LINK_FLAG_DIRECTORY) != FALSE;
+    WriteTree(folder / L"keep", {{L"k.txt", "k"}, {L"sub\\s.txt", "s"}});
+    // A junction where the system can make one; under Wine a Unix link,
+    // which Wine lists as a reparse point but cannot remove.
+    const FolderLink inner = MakeFolderLink(folder / L"tree\\link", folder / L"keep");
+    ASSERT_NE(inner, FolderLink::None) << "no folder link can be made here";
+    ASSERT_EQ(MakeFolderLink(folder / L"toplink", folder / L"keep"), inner);
 
-    EXPECT_EQ(ArchiveRunner::DeleteTree(Narrow(folder / L"tree/"), 0), 1);
-    EXPECT_FALSE(FolderExists(folder / L"tree"));
-    if (linked) {
-        EXPECT_EQ(ReadFileBytes(folder / L"keep\\k.txt"), "k");
+    const int result = ArchiveRunner::DeleteTree(Narrow(folder / L"tree/"), 0);
+    EXPECT_FALSE(FileExists(folder / L"tree\\a\\ro.txt"));
+    EXPECT_FALSE(FileExists(folder / L"tree\\b.txt"));
+    EXPECT_EQ(ReadFileBytes(folder / L"keep\\k.txt"), "k");
+    EXPECT_EQ(ReadFileBytes(folder / L"keep\\sub\\s.txt"), "s");
+    // A folder that is itself a link goes as a link, in any spelling.
+    for (const wchar_t* spelling : {L"toplink/", L"toplink\\./", L"tree\\..\\toplink/"})
+        ArchiveRunner::DeleteTree(Narrow(folder / spelling), 0);
+    EXPECT_EQ(ReadFileBytes(folder / L"keep\\k.txt"), "k");
+    EXPECT_EQ(ReadFileBytes(folder / L"keep\\sub\\s.txt"), "s");
+    if (inner == FolderLink::Windows) {
+        EXPECT_EQ(result, 1);
+        EXPECT_FALSE(FolderExists(folder / L"tree"));
+        EXPECT_FALSE(FolderExists(folder / L"toplink"));
+        EXPECT_EQ(ArchiveRunner::DeleteTree(Narrow(folder / L"tree/"), 0), 0);  // cannot be listed
     }
-    EXPECT_EQ(ArchiveRunner::DeleteTree(Narrow(folder / L"tree/"), 0), 0);  // cannot be listed
+    EXPECT_EQ(ArchiveRunner::DeleteTree(Narrow(folder / L"missing/"), 0), 0);  // cannot be listed
     EXPECT_EQ(ArchiveRunner::DeleteTree("relative/", 0), 0);
     EXPECT_EQ(ArchiveRunner::DeleteTree("C:/", 0), 0);
     EXPECT_EQ(ArchiveRunner::DeleteTree("", 0), 0);
+}
+
+// A path that walks out to a root is refused as the root itself would be; on
+// a drive of the test's own, so that a wrong answer costs only that drive.
+TEST(ArchiveRunnerTest, DeleteTreeRefusesPathsThatResolveToARoot) {
+    ScratchFolder folder(L"runner");
+    WriteTree(folder / L"root", {{L"witness.txt", "w"}, {L"x\\inner.txt", "i"}});
+    ScratchDrive scratch(folder / L"root");
+    ASSERT_FALSE(scratch.drive().empty()) << "no drive letter could be defined";
+    const std::string drive = Narrow(scratch.drive());
+    for (const std::string& path : {drive + "/x/../", drive + "\\x\\..\\", drive + "/x/./../", drive + "/x/../.",
+                                    "\\\\?\\" + drive + "\\x/", drive + "x/", drive + "/", drive + "/x/*/"}) {
+        EXPECT_EQ(ArchiveRunner::DeleteTree(path, 0), 0) << path;
+        EXPECT_EQ(ReadFileBytes(folder / L"root\\witness.txt"), "w") << path;
+        EXPECT_EQ(ReadFileBytes(folder / L"root\\x\\inner.txt"), "i") << path;
+    }
+    EXPECT_EQ(ArchiveRunner::DeleteTree(drive + "/x/sub/../", 0), 1);
+    EXPECT_FALSE(FolderExists(folder / L"root\\x"));
+    EXPECT_EQ(ReadFileBytes(folder / L"root\\witness.txt"), "w");
 }
 
 TEST(ArchiveRunnerTest, FolderHelpers) {

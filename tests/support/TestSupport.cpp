@@ -3,8 +3,10 @@
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <winioctl.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -77,6 +79,59 @@ ScratchFolder::ScratchFolder(const std::wstring& name) {
 
 ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
 
+namespace {
+
+// Waits (bounded) until the drive's root can or can no longer be reached.
+bool WaitForDrive(const std::wstring& drive, bool reachable) {
+    for (int i = 0; i < 100; ++i) {
+        if (FolderExists(drive + L"\\") == reachable) return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+}  // namespace
+
+ScratchDrive::ScratchDrive(const std::wstring& folder) {
+    const DWORD used = GetLogicalDrives();
+    for (wchar_t letter = L'P'; letter <= L'Y' && drive_.empty(); ++letter) {
+        if (used & (1u << (letter - L'A'))) continue;
+        const std::wstring name = std::wstring(1, letter) + L":";
+        if (DefineDosDeviceW(0, name.c_str(), folder.c_str())) {
+            if (FolderExists(name + L"\\")) {
+                drive_ = name;
+                break;
+            }
+            DefineDosDeviceW(DDD_REMOVE_DEFINITION, name.c_str(), nullptr);
+        }
+        // Wine 8 defines the name but resolves drive letters only through the
+        // links in its prefix's "dosdevices" folder: one is made there.
+        wchar_t prefix[MAX_PATH] = {};
+        const std::string unixFolder = ToUnixPath(folder);
+        if (!GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH) || unixFolder.empty()) return;
+        const std::wstring link = std::wstring(prefix) + L"/dosdevices/" + static_cast<wchar_t>(letter | 0x20) + L":";
+        const std::wstring target = Widen(unixFolder);
+        // Wine hands the command line to the Unix program split at blanks.
+        if (link.find(L' ') != std::wstring::npos || target.find(L' ') != std::wstring::npos) return;
+        RunProcess(L"Z:\\bin\\ln -s " + target + L" " + link, 10000);
+        if (WaitForDrive(name, true)) {
+            drive_ = name;
+            unixLink_ = link;
+        }
+        return;
+    }
+}
+
+ScratchDrive::~ScratchDrive() {
+    if (drive_.empty()) return;
+    if (unixLink_.empty()) {
+        DefineDosDeviceW(DDD_REMOVE_DEFINITION, drive_.c_str(), nullptr);
+        return;
+    }
+    RunProcess(L"Z:\\bin\\rm " + unixLink_, 10000);
+    WaitForDrive(drive_, false);
+}
+
 bool FileExists(const std::wstring& path) {
     const DWORD a = GetFileAttributesW(path.c_str());
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
@@ -133,7 +188,52 @@ bool IsListedAsLink(const std::wstring& path) {
 }
 }  // namespace
 
+namespace {
+
+// A junction (a mount-point reparse point), which needs no privilege: an
+// empty folder whose reparse data names the target's NT path.
+bool MakeJunction(const std::wstring& link, const std::wstring& target) {
+    wchar_t full[MAX_PATH] = {};
+    if (!GetFullPathNameW(target.c_str(), MAX_PATH, full, nullptr)) return false;
+    const std::wstring substitute = std::wstring(L"\\??\\") + full;
+    const std::wstring print = full;
+    if (!CreateDirectoryW(link.c_str(), nullptr)) return false;
+    UniqueHandle folder(CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    bool made = false;
+    if (folder.get() != INVALID_HANDLE_VALUE) {
+        // REPARSE_DATA_BUFFER with its MountPointReparseBuffer: both names,
+        // each NUL-terminated, one after the other in PathBuffer.
+        const size_t substituteBytes = substitute.size() * sizeof(wchar_t);
+        const size_t printBytes = print.size() * sizeof(wchar_t);
+        const size_t pathBytes = substituteBytes + printBytes + 2 * sizeof(wchar_t);
+        std::vector<BYTE> data(8 + 8 + pathBytes, 0);
+        auto put16 = [&](size_t at, size_t value) {
+            data[at] = static_cast<BYTE>(value);
+            data[at + 1] = static_cast<BYTE>(value >> 8);
+        };
+        const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+        memcpy(&data[0], &tag, 4);
+        put16(4, 8 + pathBytes);                           // ReparseDataLength
+        put16(8, 0);                                       // SubstituteNameOffset
+        put16(10, substituteBytes);                        // SubstituteNameLength
+        put16(12, substituteBytes + sizeof(wchar_t));      // PrintNameOffset
+        put16(14, printBytes);                             // PrintNameLength
+        memcpy(&data[16], substitute.data(), substituteBytes);
+        memcpy(&data[16 + substituteBytes + sizeof(wchar_t)], print.data(), printBytes);
+        DWORD returned = 0;
+        made = DeviceIoControl(folder.get(), FSCTL_SET_REPARSE_POINT, data.data(), static_cast<DWORD>(data.size()),
+                               nullptr, 0, &returned, nullptr) != FALSE;
+    }
+    folder.reset();
+    if (!made) RemoveDirectoryW(link.c_str());
+    return made && IsListedAsLink(link);
+}
+
+}  // namespace
+
 FolderLink MakeFolderLink(const std::wstring& link, const std::wstring& target) {
+    if (MakeJunction(link, target)) return FolderLink::Windows;
     CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
     if (IsListedAsLink(link)) return FolderLink::Windows;
     const std::string unixLink = ToUnixPath(link), unixTarget = ToUnixPath(target);

@@ -35,6 +35,24 @@ private:
     std::wstring path_;
 };
 
+// A drive letter of its own over a folder (DefineDosDeviceW, as "subst"
+// makes one; under Wine a link in the prefix's "dosdevices" folder) for the
+// life of the object, so that a path walking out of its folder reaches that
+// drive's root and never the real drive's. drive() is "P:" or another free
+// letter, or empty when none could be defined.
+class ScratchDrive {
+public:
+    explicit ScratchDrive(const std::wstring& folder);
+    ~ScratchDrive();
+    ScratchDrive(const ScratchDrive&) = delete;
+    ScratchDrive& operator=(const ScratchDrive&) = delete;
+    const std::wstring& drive() const { return drive_; }
+
+private:
+    std::wstring drive_;
+    std::wstring unixLink_;  // under Wine: the prefix's link that makes the drive
+};
+
 bool FileExists(const std::wstring& path);
 bool FolderExists(const std::wstring& path);
 // The file's bytes; empty when it cannot be read.
@@ -48,7 +66,7 @@ std::string ToUnixPath(const std::wstring& windowsPath);
 // How a folder link could be made.
 enum class FolderLink {
     None,
-    Windows,  // CreateSymbolicLinkW
+    Windows,  // a junction (FSCTL_SET_REPARSE_POINT), else CreateSymbolicLinkW
     // Wine 8's CreateSymbolicLinkW reports success but makes nothing; a Unix
     // symbolic link is listed as a reparse point instead, but Wine can remove
     // it neither with RemoveDirectoryW nor with DeleteFileW.
