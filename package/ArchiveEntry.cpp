@@ -27,18 +27,21 @@ bool IsPasswordSwitch(const char* argument) {
     return argument[0] == '-' && (argument[1] == 'p' || argument[1] == 'P');
 }
 
-// Prints every argument (a password as "-p***") and widens it with the code
-// page the system narrows with. False when an argument cannot be quoted.
-bool ArgvToCommandStrings(int argc, const char** argv, std::vector<std::wstring>& out) {
-    bool quotable = true;
+// Prints every argument (a password as "-p***") and widens it from UTF-8,
+// the narrow form in which the system hands paths to the archiver. Gives the
+// reason when an argument cannot be passed on: it is no UTF-8 text, or it
+// holds a quote.
+const char* ArgvToCommandStrings(int argc, const char** argv, std::vector<std::wstring>& out) {
+    const char* refusal = nullptr;
     for (int i = 0; i < argc; ++i) {
         const char* argument = argv[i] ? argv[i] : "";
         printf("%s \n", IsPasswordSwitch(argument) ? "-p***" : argument);
-        out.push_back(NarrowToWide(argument));
-        if (out.back().find(L'"') != std::wstring::npos) quotable = false;
+        out.push_back(Utf8ToWide(argument));
+        if (*argument && out.back().empty()) refusal = "an argument is not UTF-8 text";
+        if (out.back().find(L'"') != std::wstring::npos) refusal = "an argument holds a '\"'";
     }
     fflush(stdout);
-    return quotable;
+    return refusal;
 }
 
 // The console splits its command line at blanks outside quotes and knows no
@@ -70,8 +73,8 @@ int __stdcall alonemain(int argc, const char** argv, void* user, ArchiveErrorCal
 
     std::vector<std::wstring> arguments;
     if (argc < 0 || (argc > 0 && !argv)) argc = 0;
-    if (!ArgvToCommandStrings(argc, argv, arguments)) {
-        fprintf(stderr, "\n\nCommand Line Error:\nan argument holds a '\"'\n");
+    if (const char* refusal = ArgvToCommandStrings(argc, argv, arguments)) {
+        fprintf(stderr, "\n\nCommand Line Error:\n%s\n", refusal);
         archive_hooks::ReportArchiveEvent(E_Arc_Break);
         return 7;
     }

@@ -20,19 +20,24 @@ enum ArchiveEventCode {
 
 typedef void(__stdcall* ArchiveErrorCallback)(void* user, int code);
 // The 64-bit progress value in two halves: percent of the job, or MiB done
-// when the archiver does not know the total. Never 0.
+// when the archiver does not know the total. Never 0, and each report rises
+// over the one before in the same unit. For multi-threaded decoding it comes from 7-Zip's
+// decoder threads as well as from the caller's; 7-Zip hands it over one
+// report at a time. A data error (261) may come from those threads too.
 typedef void(__stdcall* ArchiveProgressCallback)(void* user, uint32_t low, uint32_t high);
 
 // Runs one console command to its end and returns the console's exit code
 // (0 success, 1 warning, 2 fatal error, 7 command-line error, 8 out of memory,
-// 255 stopped). argv[0] is the program path and is ignored; the others are in
-// the narrow code page of WideToNarrow. A command with no argument after the
-// program path prints the help text and returns 0.
+// 255 stopped). argv[0] is the program path and is ignored; the others are
+// UTF-8, so a path outside the system's code page reaches the archiver as it
+// is. A command with no argument after the program path prints the help text
+// and returns 0.
 //
 // Runs are serialised within the process. The console switches the process's
 // narrow file functions to the OEM code page; the entry restores the setting
 // it found before returning. An argument that holds a '"' cannot be passed to
-// the console and ends the run with exit code 7 and a report of 255.
+// the console, nor one that is no UTF-8 text: either ends the run with exit
+// code 7 and a report of 255.
 int __stdcall alonemain(int argc, const char** argv, void* user, ArchiveErrorCallback onError,
                         ArchiveProgressCallback onProgress);
 

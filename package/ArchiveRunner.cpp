@@ -18,7 +18,10 @@ const char kTempArchiveName[] = "Zov7ZFile.7z";
 // How long MakeTempFolder keeps trying new tick values before it gives up.
 constexpr DWORD kTempFolderClaimMs = 5000;
 
-std::wstring Wide(const std::string& path) { return NarrowToWide(path); }
+// Narrow paths inside the runner are UTF-8, widened at every file call.
+std::wstring Wide(const std::string& path) { return Utf8ToWide(path); }
+// Lengths count characters as the system does (UTF-16 units), not bytes.
+size_t PathLength(const std::string& path) { return Wide(path).size(); }
 
 bool FileExists(const std::string& path) {
     return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -81,7 +84,7 @@ bool ArchiveRunner::RunArchiver(const char* command, const char* archive, const 
                                 const char* password) {
     wchar_t self[520] = {};
     GetModuleFileNameW(nullptr, self, 520);
-    std::vector<std::string> arguments{WideToNarrow(self), command, archive, third};
+    std::vector<std::string> arguments{WideToUtf8(self), command, archive, third};
     if (password && *password) arguments.push_back(std::string("-p") + password);
     // Progress is printed, and so reported, only when asked for: the
     // process's standard output is no console.
@@ -143,7 +146,7 @@ bool ArchiveRunner::ExtractFromMemory(const void* bytes, size_t length, const ch
         errorText = text;
         return false;
     };
-    if (archive.size() > kMaxPath) return fail("Temp path too long : " + archive);
+    if (PathLength(archive) > kMaxPath) return fail("Temp path too long : " + archive);
     CreateFolders(folder7z);
 
     WriteLog("begin run WriteFile!");
@@ -174,10 +177,8 @@ int ArchiveRunner::MakeTempFolder(std::string& out) {
     wchar_t wideTemp[MAX_PATH + 1] = {};
     const DWORD n = GetTempPathW(MAX_PATH + 1, wideTemp);
     if (n == 0 || n > MAX_PATH) return 0;
-    std::string temp = WideToNarrow(wideTemp);
-    // A temporary folder that the code page cannot spell cannot be handed
-    // to the archiver.
-    if (NarrowToWide(temp) != wideTemp) return 0;
+    std::string temp = WideToUtf8(wideTemp);
+    if (temp.empty()) return 0;
     ToForwardSlashes(temp);
     if (!temp.empty() && temp.back() != '/') temp += '/';
     CreateFolders(temp);
@@ -189,7 +190,7 @@ int ArchiveRunner::MakeTempFolder(std::string& out) {
         char name[16];
         snprintf(name, sizeof(name), "%lx/", static_cast<unsigned long>(GetTickCount()));
         const std::string candidate = temp + name;
-        if (candidate.size() + sizeof(kTempFolderName) + sizeof(kTempArchiveName) - 2 > kMaxPath) return 0;
+        if (PathLength(candidate) + sizeof(kTempFolderName) + sizeof(kTempArchiveName) - 2 > kMaxPath) return 0;
         if (CreateDirectoryW(Wide(candidate).c_str(), nullptr)) {
             out = candidate;
             return 1;
@@ -200,7 +201,7 @@ int ArchiveRunner::MakeTempFolder(std::string& out) {
 }
 
 int ArchiveRunner::CreateFolders(const std::string& path) {
-    if (path.size() > MAX_PATH) return 0;
+    if (PathLength(path) > MAX_PATH) return 0;
     int result = 1;
     for (size_t i = path.find_first_of("/\\"); i != std::string::npos; i = path.find_first_of("/\\", i + 1)) {
         if (i > 0 && path[i - 1] != ':') result = CreateFolder(path.substr(0, i)) ? 1 : 0;
@@ -214,15 +215,17 @@ bool ArchiveRunner::CreateFolder(const std::string& path) {
 
 bool ArchiveRunner::IsDirectory(const char* path) {
     if (!path) return false;
-    std::string copy(path, strnlen(path, MAX_PATH));
+    // A UTF-8 character takes at most 4 bytes; the copy keeps MAX_PATH characters.
+    std::wstring copy = Wide(std::string(path, strnlen(path, 4 * MAX_PATH)));
+    if (copy.size() > MAX_PATH) copy.resize(MAX_PATH);
     if (copy.size() < 2) return false;
     if (copy.size() == 2) {
-        if (copy[1] != ':') return false;
-        copy += '/';
-    } else if (copy.back() == '/') {
+        if (copy[1] != L':') return false;
+        copy += L'/';
+    } else if (copy.back() == L'/') {
         copy.pop_back();
     }
-    const DWORD attributes = GetFileAttributesW(Wide(copy).c_str());
+    const DWORD attributes = GetFileAttributesW(copy.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 

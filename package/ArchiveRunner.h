@@ -17,12 +17,14 @@ public:
     virtual void OnError(int code) = 0;
 };
 
-// One job; built on the stack. Paths are narrow strings in the code page of
-// WideToNarrow, at most kMaxPath bytes; every file is opened by its wide
-// form. Temporary names: folder "tarvex_7z", archive "Zov7ZFile.7z".
+// One job; built on the stack. Paths are narrow UTF-8 strings, so they spell
+// every folder whatever the system's code page, of at most kMaxPath
+// characters (UTF-16 units, as the system counts them); every
+// file is opened by its wide form. Temporary names: folder "tarvex_7z",
+// archive "Zov7ZFile.7z".
 class ArchiveRunner {
 public:
-    static constexpr size_t kMaxPath = 259;       // bytes of a narrow path
+    static constexpr size_t kMaxPath = 259;       // characters of a path
     static constexpr size_t kMaxArgument = 1023;  // bytes of one command argument
 
     void SetCallback(I7zFileInfoCallback* callback) { callback_ = callback; }

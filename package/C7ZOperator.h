@@ -1,7 +1,10 @@
 // The archive callback of the unpack step: turns the archiver's progress and
 // events into unpack events on a ProgressCallback, and offers the jobs.
+// Progress may arrive from the archiver's decoder threads, so the callback
+// set here must be safe to call from them; it is set before a job starts.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -28,6 +31,6 @@ public:
     int GetLastError() const { return lastError_; }
 
 private:
-    int lastError_ = 0;
+    std::atomic<int> lastError_{0};
     ProgressCallback callback_;
 };

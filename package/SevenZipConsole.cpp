@@ -2,7 +2,9 @@
 // against 7-Zip's own headers. It supplies what the console library leaves
 // to its host: the command line, the output streams, the entry with its
 // exception table, the percent printer and the two prompts. The prompts read
-// nothing, so a run never waits for input.
+// nothing, so a run never waits for input. It also stands between the
+// console's main routine and its extraction, to take each item's outcome
+// and the count of archives in error as the values 7-Zip gives them.
 #include "Common/Common.h"
 
 #include <atomic>
@@ -14,9 +16,12 @@
 #include "Common/NewHandler.h"
 #include "Common/StdOutStream.h"
 #include "Windows/ErrorMsg.h"
+#include "7zip/Archive/IArchive.h"
 #include "7zip/UI/Common/ArchiveCommandLine.h"
 #include "7zip/UI/Common/ExitCode.h"
+#include "7zip/UI/Common/Extract.h"
 #include "7zip/UI/Console/ConsoleClose.h"
+#include "7zip/UI/Console/ExtractCallbackConsole.h"
 #include "7zip/UI/Console/PercentPrinter.h"
 #include "7zip/UI/Console/UserInputUtils.h"
 
@@ -33,17 +38,15 @@ CStdOutStream* g_ErrStream = NULL;
 namespace {
 
 const wchar_t* g_commandLine = L"";
-// The thread of the run in progress, 0 between runs. Only that thread's
-// console output is watched for the reports below.
-std::atomic<DWORD> g_runThread(0);
-
-const char kDataErrorLine[] = "ERROR: Data Error";
-const char kArchivesWithErrors[] = "Archives with Errors: ";
-
-bool InRunThread() {
-    const DWORD thread = g_runThread.load();
-    return thread != 0 && thread == GetCurrentThreadId();
-}
+// True while a run is in progress. The console's percent printer is used by
+// the run's own thread and, for multi-threaded decoding, by 7-Zip's decoder
+// threads; between runs nothing is reported.
+std::atomic<bool> g_runInProgress(false);
+// The last progress value reported in this run, with its unit in the top bit
+// (set for percent, clear for MiB): a value is reported only when it rises,
+// whichever thread prints it.
+std::atomic<UInt64> g_lastProgress(0);
+const UInt64 kPercentUnit = (UInt64)1 << 63;
 
 void FlushStreams() {
     if (g_StdStream) g_StdStream->Flush();
@@ -140,9 +143,10 @@ int RunConsoleCommand(const std::wstring& commandLine) {
     // but a break from the host can set the counter, so it starts at 0.
     NConsoleClose::g_BreakCounter = 0;
     g_commandLine = commandLine.c_str();
-    g_runThread.store(GetCurrentThreadId());
+    g_lastProgress.store(0);
+    g_runInProgress.store(true);
     const int exitCode = MapExceptions();
-    g_runThread.store(0);
+    g_runInProgress.store(false);
     FlushStreams();
     if (g_ErrStream) g_ErrStream->Flush();
     g_commandLine = L"";
@@ -151,36 +155,110 @@ int RunConsoleCommand(const std::wstring& commandLine) {
 
 }  // namespace archive_hooks
 
-// The console writes an item's data error and the count of archives in error
-// to its streams and keeps both to itself. The link wraps fputs and fwrite
-// (-Wl,--wrap=...; the compiler turns an fputs of a constant text into an
-// fwrite) so that the run's thread can report them as they are written;
-// every other call passes straight through.
-extern "C" int __cdecl __real_fputs(const char* text, FILE* stream);
-extern "C" size_t __cdecl __real_fwrite(const void* data, size_t size, size_t count, FILE* stream);
-
 namespace {
 
-void WatchConsoleText(const char* text, size_t length, FILE* stream) {
-    if (!text || !InRunThread()) return;
-    const size_t dataError = sizeof(kDataErrorLine) - 1;
-    const size_t archivesWithErrors = sizeof(kArchivesWithErrors) - 1;
-    if (stream == stderr && length >= dataError && memcmp(text, kDataErrorLine, dataError) == 0)
-        archive_hooks::ReportArchiveEvent(E_Arc_DataError);
-    else if (stream == stdout && length == archivesWithErrors && memcmp(text, kArchivesWithErrors, length) == 0)
-        archive_hooks::ReportArchiveEvent(E_Arc_ArchivesWithErrors);
+// Stands for the console's extraction callback before 7-Zip's extraction:
+// every call goes on to the console, and an item that failed with a data
+// error is reported first, from the outcome value itself. Interfaces that it
+// does not implement are asked of the console's callback.
+class CReportingExtractCallback Z7_final:
+    public IFolderArchiveExtractCallback,
+    public IFolderArchiveExtractCallback2,
+    public CMyUnknownImp
+{
+    Z7_COM_ADDREF_RELEASE
+    Z7_IFACE_COM7_IMP(IProgress)
+    Z7_IFACE_COM7_IMP(IFolderArchiveExtractCallback)
+    Z7_IFACE_COM7_IMP(IFolderArchiveExtractCallback2)
+
+    CMyComPtr<IFolderArchiveExtractCallback> _console;
+    CMyComPtr<IFolderArchiveExtractCallback2> _console2;
+
+    static void ReportOutcome(Int32 opRes) {
+        if (opRes == NArchive::NExtract::NOperationResult::kDataError)
+            archive_hooks::ReportArchiveEvent(E_Arc_DataError);
+    }
+
+public:
+    explicit CReportingExtractCallback(IFolderArchiveExtractCallback* console): _console(console) {
+        _console.QueryInterface(IID_IFolderArchiveExtractCallback2, &_console2);
+    }
+
+    STDMETHOD(QueryInterface)(REFGUID iid, void** outObject) throw() Z7_override Z7_final {
+        *outObject = NULL;
+        if (iid == IID_IUnknown || iid == IID_IProgress || iid == IID_IFolderArchiveExtractCallback)
+            *outObject = static_cast<IFolderArchiveExtractCallback*>(this);
+        else if (iid == IID_IFolderArchiveExtractCallback2 && _console2)
+            *outObject = static_cast<IFolderArchiveExtractCallback2*>(this);
+        else
+            return _console->QueryInterface(iid, outObject);
+        AddRef();
+        return S_OK;
+    }
+};
+
+Z7_COM7F_IMF(CReportingExtractCallback::SetTotal(UInt64 total)) { return _console->SetTotal(total); }
+
+Z7_COM7F_IMF(CReportingExtractCallback::SetCompleted(const UInt64* completeValue)) {
+    return _console->SetCompleted(completeValue);
+}
+
+Z7_COM7F_IMF(CReportingExtractCallback::AskOverwrite(const wchar_t* existName, const FILETIME* existTime,
+                                                     const UInt64* existSize, const wchar_t* newName,
+                                                     const FILETIME* newTime, const UInt64* newSize, Int32* answer)) {
+    return _console->AskOverwrite(existName, existTime, existSize, newName, newTime, newSize, answer);
+}
+
+Z7_COM7F_IMF(CReportingExtractCallback::PrepareOperation(const wchar_t* name, Int32 isFolder, Int32 askExtractMode,
+                                                         const UInt64* position)) {
+    return _console->PrepareOperation(name, isFolder, askExtractMode, position);
+}
+
+Z7_COM7F_IMF(CReportingExtractCallback::MessageError(const wchar_t* message)) {
+    return _console->MessageError(message);
+}
+
+Z7_COM7F_IMF(CReportingExtractCallback::SetOperationResult(Int32 opRes, Int32 encrypted)) {
+    ReportOutcome(opRes);
+    return _console->SetOperationResult(opRes, encrypted);
+}
+
+Z7_COM7F_IMF(CReportingExtractCallback::ReportExtractResult(Int32 opRes, Int32 encrypted, const wchar_t* name)) {
+    ReportOutcome(opRes);
+    return _console2->ReportExtractResult(opRes, encrypted, name);
 }
 
 }  // namespace
 
-extern "C" int __cdecl __wrap_fputs(const char* text, FILE* stream) {
-    if (text) WatchConsoleText(text, strlen(text), stream);
-    return __real_fputs(text, stream);
-}
+// The console's main routine calls 7-Zip's extraction once per extraction
+// command, with its own callback object in the three callback roles. The
+// link sends that call here (-Wl,--wrap, with the routine's mangled name:
+// a 7-Zip whose extraction takes other arguments fails to link rather than
+// run unwatched); the extraction runs with the reporting callback in front
+// of the console's, and the console's count of archives in error, which it
+// prints but keeps, is reported once the extraction is over.
+extern "C" HRESULT
+__real__Z7ExtractP7CCodecsRK13CObjectVectorI9COpenTypeERK13CRecordVectorIiERS1_I7UStringESC_RKN9NWildcard11CCensorNodeERK15CExtractOptionsP15IOpenCallbackUIP18IExtractCallbackUIP29IFolderArchiveExtractCallbackP9IHashCalcRSA_R15CDecompressStat(
+    CCodecs* codecs, const CObjectVector<COpenType>& types, const CIntVector& excludedFormats,
+    UStringVector& arcPaths, UStringVector& arcPathsFull, const NWildcard::CCensorNode& wildcardCensor,
+    const CExtractOptions& options, IOpenCallbackUI* openCallback, IExtractCallbackUI* extractCallback,
+    IFolderArchiveExtractCallback* faeCallback, IHashCalc* hash, UString& errorMessage, CDecompressStat& st);
 
-extern "C" size_t __cdecl __wrap_fwrite(const void* data, size_t size, size_t count, FILE* stream) {
-    if (size == 1) WatchConsoleText(static_cast<const char*>(data), count, stream);
-    return __real_fwrite(data, size, count, stream);
+extern "C" HRESULT
+__wrap__Z7ExtractP7CCodecsRK13CObjectVectorI9COpenTypeERK13CRecordVectorIiERS1_I7UStringESC_RKN9NWildcard11CCensorNodeERK15CExtractOptionsP15IOpenCallbackUIP18IExtractCallbackUIP29IFolderArchiveExtractCallbackP9IHashCalcRSA_R15CDecompressStat(
+    CCodecs* codecs, const CObjectVector<COpenType>& types, const CIntVector& excludedFormats,
+    UStringVector& arcPaths, UStringVector& arcPathsFull, const NWildcard::CCensorNode& wildcardCensor,
+    const CExtractOptions& options, IOpenCallbackUI* openCallback, IExtractCallbackUI* extractCallback,
+    IFolderArchiveExtractCallback* faeCallback, IHashCalc* hash, UString& errorMessage, CDecompressStat& st) {
+    CMyComPtr<IFolderArchiveExtractCallback> reporting = new CReportingExtractCallback(faeCallback);
+    const HRESULT result =
+        __real__Z7ExtractP7CCodecsRK13CObjectVectorI9COpenTypeERK13CRecordVectorIiERS1_I7UStringESC_RKN9NWildcard11CCensorNodeERK15CExtractOptionsP15IOpenCallbackUIP18IExtractCallbackUIP29IFolderArchiveExtractCallbackP9IHashCalcRSA_R15CDecompressStat(
+            codecs, types, excludedFormats, arcPaths, arcPathsFull, wildcardCensor, options, openCallback,
+            extractCallback, reporting, hash, errorMessage, st);
+    // The main routine's one caller passes its console callback object here.
+    const CExtractCallbackConsole* console = static_cast<CExtractCallbackConsole*>(extractCallback);
+    if (console->NumArcsWithError != 0) archive_hooks::ReportArchiveEvent(E_Arc_ArchivesWithErrors);
+    return result;
 }
 
 // The percent printer: every update of a known total gives percent 1 to 100,
@@ -218,18 +296,16 @@ void CPercentPrinter::GetPercents() {
     } else if (Total != 0) {
         value = Completed * 100 / Total;
     }
-    if (value != 0 && g_pArchiveUser && g_pfnArchiveProgress && InRunThread()) {
-        // _printedPercents holds the last value reported, so a value is
-        // reported once however often the console asks to print it.
-        char key[32];
-        ConvertUInt64ToString(value, key);
-        const size_t len = strlen(key);
-        key[len] = c;
-        key[len + 1] = 0;
-        if (_printedPercents != key) {
-            _printedPercents = key;
-            g_pfnArchiveProgress(g_pArchiveUser, (UInt32)value, (UInt32)(value >> 32));
-        }
+    if (value != 0 && g_pArchiveUser && g_pfnArchiveProgress && g_runInProgress.load()) {
+        // Claim the value: only a rise over the last one reported (in the
+        // same unit) is reported, once, by whichever thread got it first.
+        const UInt64 unit = c == '%' ? kPercentUnit : 0;
+        UInt64 last = g_lastProgress.load();
+        bool rises = true;
+        do {
+            rises = (last & kPercentUnit) != unit || value > (last & ~kPercentUnit);
+        } while (rises && !g_lastProgress.compare_exchange_weak(last, unit | value));
+        if (rises) g_pfnArchiveProgress(g_pArchiveUser, (UInt32)value, (UInt32)(value >> 32));
     }
     char s[32];
     ConvertUInt64ToString(value, s);

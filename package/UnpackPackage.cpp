@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -18,7 +20,15 @@
 namespace {
 
 std::atomic<int> g_nPackageError(NoError);
-std::wstring g_strInstallPath;
+// Written by the unpack step on the install worker, read by the registration
+// and the product start on other threads.
+std::mutex g_installPathLock;
+std::wstring g_strInstallPath;  // guarded by g_installPathLock
+
+void SetInstallPath(const std::wstring& folder) {
+    std::lock_guard<std::mutex> guard(g_installPathLock);
+    g_strInstallPath = folder;
+}
 
 const wchar_t kTempFolderName[] = L"tarvex_7z";
 const wchar_t kTempArchiveName[] = L"Zov7ZFile.7z";
@@ -28,12 +38,9 @@ const wchar_t kUninstallerName[] = L"uninstall.exe";
 int AsLogInt(uint64_t value) { return static_cast<int>(static_cast<uint32_t>(value)); }
 int AsLogInt(int64_t value) { return AsLogInt(static_cast<uint64_t>(value)); }
 
-// Narrows a path for the archiver; false when the code page cannot spell it,
-// as the archiver would then work on another path.
-bool NarrowPath(const std::wstring& path, std::string& out) {
-    WideToNarrow(path, out);
-    return NarrowToWide(out) == path;
-}
+// How many folders below "tarvex_7z" are tried before the temporary archive
+// is given up; each running installer claims one of its own.
+constexpr int kTempFolderTries = 64;
 
 // A buffer of size bytes, or null when it cannot be had. Not zero-filled:
 // every byte used is read from the package, and a short read fails the step.
@@ -62,6 +69,7 @@ private:
     bool ChooseFolder(const wchar_t* installFolder);
     HRESULT ExtractThroughFile();
     HRESULT ExtractFromMemory();
+    bool ClaimTempFolder(std::wstring& folder);
     HRESULT LogExtractFailure(const std::string& errorText);
     HRESULT WriteUninstaller();
 
@@ -72,7 +80,8 @@ private:
     uint64_t length_ = 0;
     PackageHeader header_;
     std::wstring folder_;
-    std::string narrowFolder_;
+    std::string utf8Folder_;  // the folder as the archiver gets it
+    std::string logFolder_;   // the folder as the log (ANSI) shows it
 };
 
 HRESULT UnpackJob::Run(const wchar_t* packagePath, const wchar_t* installFolder) {
@@ -102,13 +111,10 @@ HRESULT UnpackJob::Run(const wchar_t* packagePath, const wchar_t* installFolder)
         WriteLog("Install path too long.\n");
         return Fail(DirWriteError, DirWriteError);
     }
-    std::string logFolder;
-    WriteLog("lpszProgram path :%s \n", WideToNarrow(folder_, logFolder).c_str());
+    WideToNarrow(folder_, logFolder_);
+    WriteLog("lpszProgram path :%s \n", logFolder_.c_str());
     if (!PathFileExistsW(folder_.c_str())) return Fail(DirWriteError, DirWriteError);
-    if (!NarrowPath(folder_, narrowFolder_)) {
-        WriteLog("Install path cannot be passed to the archiver.\n");
-        return Fail(DirWriteError, DirWriteError);
-    }
+    utf8Folder_ = WideToUtf8(folder_);
 
     // Both regions are checked before anything is extracted, so a truncated
     // package leaves no half-installed product behind.
@@ -132,7 +138,7 @@ HRESULT UnpackJob::Run(const wchar_t* packagePath, const wchar_t* installFolder)
 
 bool UnpackJob::ChooseFolder(const wchar_t* installFolder) {
     if (installFolder) {
-        g_strInstallPath = installFolder;
+        SetInstallPath(installFolder);
         folder_ = installFolder;
         if (folder_.size() >= MAX_PATH) return false;
         CreateDirectories(folder_);
@@ -142,7 +148,7 @@ bool UnpackJob::ChooseFolder(const wchar_t* installFolder) {
     wchar_t buffer[MAX_PATH] = {};
     const std::wstring name = NarrowToWide(PackageHeader::FieldText(header_.installFolderName));
     const int fits = GetProgramPath(buffer, name.c_str(), 1, header_.isX64);
-    g_strInstallPath = buffer;
+    SetInstallPath(buffer);
     folder_ = buffer;
     WriteLog("GetProgramPath lpszProgram. \n");
     return fits != 0;
@@ -150,9 +156,32 @@ bool UnpackJob::ChooseFolder(const wchar_t* installFolder) {
 
 HRESULT UnpackJob::LogExtractFailure(const std::string& errorText) {
     WriteLog("Failed unpack file.\n");
-    WriteLog("Install path %s.\n", narrowFolder_.c_str());
+    WriteLog("Install path %s.\n", logFolder_.c_str());
     WriteLog("UnZip error :%s.\n", errorText.c_str());
     return Fail(UnzipFileError);
+}
+
+// Claims a folder of this run's own below "<temp>\\tarvex_7z": two installers
+// at once must never write the same temporary archive.
+bool UnpackJob::ClaimTempFolder(std::wstring& folder) {
+    wchar_t tempBuffer[MAX_PATH + 1] = {};
+    const DWORD n = GetTempPathW(MAX_PATH + 1, tempBuffer);
+    if (n == 0 || n > MAX_PATH) return false;
+    const std::wstring shared = PathJoin(tempBuffer, kTempFolderName);
+    if (shared.empty()) return false;
+    CreateDirectories(shared);
+    for (int i = 0; i < kTempFolderTries; ++i) {
+        wchar_t name[32];
+        swprintf(name, 32, L"%lx-%x", static_cast<unsigned long>(GetCurrentProcessId()), i);
+        const std::wstring candidate = PathJoin(shared, name);
+        if (candidate.empty()) return false;
+        if (CreateDirectoryW(candidate.c_str(), nullptr)) {
+            folder = candidate;
+            return true;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    }
+    return false;
 }
 
 HRESULT UnpackJob::ExtractThroughFile() {
@@ -160,23 +189,31 @@ HRESULT UnpackJob::ExtractThroughFile() {
     std::unique_ptr<char[]> chunk = AllocateBuffer(kUnpackCopyChunk);
     if (!chunk) return Fail(MallocBrror);
 
-    wchar_t tempBuffer[MAX_PATH + 1] = {};
-    const DWORD n = GetTempPathW(MAX_PATH + 1, tempBuffer);
-    const std::wstring temp = PathJoin(tempBuffer, kTempFolderName);
-    const std::wstring archive = PathJoin(temp, kTempArchiveName);
-    std::string narrowArchive;
-    if (n == 0 || n > MAX_PATH || archive.empty() || !NarrowPath(archive, narrowArchive)) {
+    std::wstring temp;
+    if (!ClaimTempFolder(temp)) {
         WriteLog("Temp path error.\n");
         return Fail(OpenFileError);
     }
-    CreateDirectories(temp);
+    // Whatever happens below, the run's folder goes again, and the shared
+    // folder above it too once no other installer uses it.
+    struct TempFolderRemover {
+        const std::wstring& folder;
+        ~TempFolderRemover() {
+            DeleteDirectory(folder);
+            RemoveDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str());
+        }
+    } remover{temp};
+    const std::wstring archive = PathJoin(temp, kTempArchiveName);
+    if (archive.empty()) {
+        WriteLog("Temp path error.\n");
+        return Fail(OpenFileError);
+    }
 
     JFile out;
     if (!out.Open(archive, E_File_Write | E_File_Binary)) {
         const int error = out.GetError();
         Fail(error);
         WriteLog("Open file 7z error %d.\n", error);
-        DeleteDirectory(temp);
         return E_FAIL;
     }
     const uint64_t size = header_.archiveSize;
@@ -197,7 +234,6 @@ HRESULT UnpackJob::ExtractThroughFile() {
     if (copied && FileSizeOnDisk(archive) != static_cast<int64_t>(size)) copied = false;
     if (!copied) {
         WriteLog(readFailed ? "Read package error.\n" : "Write 7z file error.\n");
-        DeleteDirectory(temp);
         return Fail(readFailed ? ReadFileError : InstallFileError);
     }
 
@@ -205,16 +241,21 @@ HRESULT UnpackJob::ExtractThroughFile() {
     extractor.SetCallback(callback_);
     WriteLog("Begin unpack file.\n");
     std::string errorText;
-    const bool ok = extractor.ExtractFile(narrowArchive.c_str(), narrowFolder_.c_str(), nullptr, errorText);
-    DeleteDirectory(temp);
-    if (!ok) return LogExtractFailure(errorText);
+    if (!extractor.ExtractFile(WideToUtf8(archive).c_str(), utf8Folder_.c_str(), nullptr, errorText))
+        return LogExtractFailure(errorText);
     return S_OK;
 }
 
 HRESULT UnpackJob::ExtractFromMemory() {
     WriteLog("Unpack file use buffer.\n");
     std::unique_ptr<char[]> buffer = AllocateBuffer(header_.archiveSize);
-    if (!buffer) return Fail(MallocBrror);
+    if (!buffer) {
+        // A 32-bit process seldom has hundreds of MiB in one piece; the file
+        // road needs one chunk.
+        WriteLog("No buffer of %llu bytes, unpack through a file.\n",
+                 static_cast<unsigned long long>(header_.archiveSize));
+        return ExtractThroughFile();
+    }
     const size_t size = static_cast<size_t>(header_.archiveSize);
     if (!ReadAt(package_, header_.archiveOffset, buffer.get(), size)) {
         WriteLog("Read package error.\n");
@@ -227,7 +268,7 @@ HRESULT UnpackJob::ExtractFromMemory() {
     extractor.SetCallback(callback_);
     WriteLog("Begin unpack file.\n");
     std::string errorText;
-    if (!extractor.ExtractFromMemory(buffer.get(), size, narrowFolder_.c_str(), nullptr, errorText, removeTemp_))
+    if (!extractor.ExtractFromMemory(buffer.get(), size, utf8Folder_.c_str(), nullptr, errorText, removeTemp_))
         return LogExtractFailure(errorText);
     WriteLog("Finish unpack file.\n");
     return S_OK;
@@ -277,16 +318,29 @@ HRESULT UnpackPackage(const wchar_t* packagePath, ProgressCallback callback, con
 
 int GetPackageError() { return g_nPackageError; }
 
-const char* GetPackageErrorName() {
-    static const char* const kNames[] = {"PointNull",   "SetupFileError", "DirWriteError",
-                                         "MallocBrror", "InstallFileError", "OpenFileError",
-                                         "OffsetError", "ReadFileError",  "UnzipFileError"};
-    const int code = g_nPackageError;
-    if (code == NoError) return "NoError";
-    if (code >= PointNull && code <= UnzipFileError) return kNames[code - PointNull];
+const char* GetPackageErrorName(int code) {
+    switch (static_cast<PackageError>(code)) {
+        case NoError: return "NoError";
+        case PointNull: return "PointNull";
+        case SetupFileError: return "SetupFileError";
+        case DirWriteError: return "DirWriteError";
+        case MallocBrror: return "MallocBrror";
+        case InstallFileError: return "InstallFileError";
+        case OpenFileError: return "OpenFileError";
+        case OffsetError: return "OffsetError";
+        case ReadFileError: return "ReadFileError";
+        case UnzipFileError: return "UnzipFileError";
+    }
     static thread_local std::string text;
     text = std::to_string(code);
     return text.c_str();
 }
 
-const wchar_t* GetInstallPath() { return g_strInstallPath.c_str(); }
+const char* GetPackageErrorName() { return GetPackageErrorName(g_nPackageError); }
+
+const wchar_t* GetInstallPath() {
+    static thread_local std::wstring copy;
+    std::lock_guard<std::mutex> guard(g_installPathLock);
+    copy = g_strInstallPath;
+    return copy.c_str();
+}

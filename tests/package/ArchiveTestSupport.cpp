@@ -50,14 +50,21 @@ FileTree ReadTree(const std::wstring& root) {
 }
 
 void __stdcall ArchiveEvents::OnError(void* user, int code) {
-    if (user) static_cast<ArchiveEvents*>(user)->errors.push_back(code);
+    if (!user) return;
+    auto* events = static_cast<ArchiveEvents*>(user);
+    std::lock_guard<std::mutex> guard(events->lock);
+    events->errors.push_back(code);
 }
 
 void __stdcall ArchiveEvents::OnProgress(void* user, uint32_t low, uint32_t high) {
-    if (user) static_cast<ArchiveEvents*>(user)->progress.push_back((static_cast<unsigned long long>(high) << 32) | low);
+    if (!user) return;
+    auto* events = static_cast<ArchiveEvents*>(user);
+    std::lock_guard<std::mutex> guard(events->lock);
+    events->progress.push_back((static_cast<unsigned long long>(high) << 32) | low);
+    events->progressThreads.push_back(GetCurrentThreadId());
 }
 
-std::string Narrow(const std::wstring& text) { return WideToNarrow(text); }
+std::string Narrow(const std::wstring& text) { return WideToUtf8(text); }
 
 std::set<std::wstring> RunnerTempEntries() {
     std::set<std::wstring> names;

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,16 +25,18 @@ void WriteTree(const std::wstring& root, const FileTree& tree);
 // Every file below root, read back; relative paths as in FileTree.
 FileTree ReadTree(const std::wstring& root);
 
-// What one archiver run reported.
+// What one archiver run reported. Progress may come from the archiver's
+// decoder threads: each report is recorded under the lock, with its thread.
 struct ArchiveEvents {
+    std::mutex lock;
     std::vector<int> errors;
     std::vector<unsigned long long> progress;
+    std::vector<DWORD> progressThreads;
     static void __stdcall OnError(void* user, int code);
     static void __stdcall OnProgress(void* user, uint32_t low, uint32_t high);
 };
 
-// alonemain with narrow arguments made from the wide ones (WideToNarrow);
-// argv[0] is filled in.
+// alonemain with UTF-8 arguments made from the wide ones; argv[0] is filled in.
 int RunArchiver(const std::vector<std::wstring>& arguments, ArchiveEvents* events = nullptr);
 
 // An archive of one well-compressible text file whose packed stream has 16
@@ -44,6 +47,7 @@ std::string CorruptArchive(const std::wstring& workFolder);
 // Creates archive from the files of folder (the "a" command with folder\*).
 bool MakeArchive(const std::wstring& archive, const std::wstring& folder, const std::wstring& password = L"");
 
+// The narrow (UTF-8) form in which paths reach the archiver and the runner.
 std::string Narrow(const std::wstring& text);
 
 // The entries of the temporary folder that the archive runner or the unpack

@@ -45,6 +45,48 @@ TEST(ArchiveEntryTest, ProgressRisesToOneHundredAndIsNeverZero) {
     EXPECT_EQ(events.progress.back(), 100u);
 }
 
+// Bytes that LZMA2 packs to about half, quickly: each 4 KiB is half noise
+// and half zeros.
+std::string HalfCompressibleBytes(size_t size) {
+    std::string bytes = NoiseBytes(size, 11);
+    for (size_t at = 2048; at < size; at += 4096) std::fill_n(&bytes[at], std::min<size_t>(2048, size - at), '\0');
+    return bytes;
+}
+
+// A payload of 64 MiB packed by several threads into 1 MiB-dictionary LZMA2
+// blocks is decoded by 7-Zip's decoder threads, which print the progress:
+// their reports reach the callback too, rising, and end at 100.
+TEST(ArchiveEntryTest, ProgressFromDecoderThreadsRisesToOneHundred) {
+    ScratchFolder folder(L"entry-mt");
+    const std::string payload = HalfCompressibleBytes(64 << 20);
+    WriteTree(folder / L"src", {{L"large.bin", payload}});
+    ASSERT_EQ(RunArchiver({L"a", folder / L"mt.7z", folder / L"src\\*", L"-mx=1", L"-m0=LZMA2:d=1m", L"-mmt=4"}), 0);
+
+    ArchiveEvents events;
+    ASSERT_EQ(RunArchiver({L"x", folder / L"mt.7z", L"-o" + folder / L"out", L"-bsp1"}, &events), 0);
+    EXPECT_TRUE(events.errors.empty());
+    EXPECT_TRUE(ReadFileBytes(folder / L"out\\large.bin") == payload);
+    ASSERT_FALSE(events.progress.empty());
+    EXPECT_TRUE(std::adjacent_find(events.progress.begin(), events.progress.end(),
+                                   [](unsigned long long a, unsigned long long b) { return b <= a; }) ==
+                events.progress.end())
+        << "progress does not rise";
+    EXPECT_EQ(events.progress.back(), 100u);
+    const DWORD caller = GetCurrentThreadId();
+    const auto fromDecoders = std::count_if(events.progressThreads.begin(), events.progressThreads.end(),
+                                            [caller](DWORD thread) { return thread != caller; });
+    EXPECT_GT(fromDecoders, 0) << "no report came from a decoder thread; " << events.progress.size() << " reports";
+}
+
+// Arguments are UTF-8: one that is not (an ANSI "é") is refused before the
+// console could take it for another path.
+TEST(ArchiveEntryTest, ArgumentThatIsNoUtf8IsACommandLineError) {
+    ArchiveEvents events;
+    const char* argv[] = {"orvane_tests.exe", "x", "C:\\caf\xe9.7z"};
+    EXPECT_EQ(alonemain(3, argv, &events, &ArchiveEvents::OnError, &ArchiveEvents::OnProgress), 7);
+    EXPECT_EQ(events.errors, (std::vector<int>{E_Arc_Break}));
+}
+
 TEST(ArchiveEntryTest, ProgramPathAloneShowsHelpAndSucceedsWithoutReport) {
     ArchiveEvents events;
     EXPECT_EQ(RunArchiver({}, &events), 0);

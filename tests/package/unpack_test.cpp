@@ -2,7 +2,11 @@
 // ones made from them.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
+#include <mutex>
 #include <set>
+#include <thread>
 
 #include "ArchiveEntry.h"
 #include "ArchiveTestSupport.h"
@@ -11,6 +15,7 @@
 #include "Log.h"
 #include "PackageHeader.h"
 #include "TestSupport.h"
+#include "Text.h"
 #include "UnpackPackage.h"
 
 using namespace testing_support;
@@ -20,9 +25,13 @@ namespace {
 
 using Events = std::vector<std::pair<int, unsigned>>;
 
+// Progress may arrive from the archiver's decoder threads: each event is
+// recorded under a lock.
 ProgressCallback Record(Events& events) {
-    return [&events](int event, unsigned value, long extra) {
+    auto lock = std::make_shared<std::mutex>();
+    return [&events, lock](int event, unsigned value, long extra) {
         EXPECT_EQ(extra, 0);
+        std::lock_guard<std::mutex> guard(*lock);
         events.emplace_back(event, value);
         return 0;
     };
@@ -308,9 +317,45 @@ TEST_F(UnpackTest, CorruptPayloadReportsTheArchiverEventsAndFails) {
     EXPECT_EQ(RunnerTempEntries(), tempBefore_);
 }
 
+// The registration and the product start read the folder on other threads
+// than the install worker that sets it: a reader sees one whole folder or
+// the other, never a mix of the two.
+TEST_F(UnpackTest, InstallPathReadOnAnotherThreadIsAlwaysAWholeFolder) {
+    WriteFileBytes(folder_ / L"blocker", "x");
+    // Folders below a file cannot be made: each call sets the path and fails at once.
+    const std::wstring first = folder_ / (L"blocker\\" + std::wstring(120, L'a'));
+    const std::wstring second = folder_ / (L"blocker\\" + std::wstring(150, L'\u0431'));
+    std::atomic<bool> done(false);
+    std::atomic<int> reads(0), mixed(0);
+    std::thread reader([&] {
+        while (!done) {
+            const std::wstring seen = GetInstallPath();
+            if (!seen.empty() && seen != first && seen != second) ++mixed;
+            ++reads;
+        }
+    });
+    for (int i = 0; i < 400; ++i)
+        EXPECT_EQ(UnpackPackage(package_.c_str(), nullptr, (i % 2 ? first : second).c_str(), true, true), E_FAIL);
+    done = true;
+    reader.join();
+    EXPECT_GT(reads.load(), 0);
+    EXPECT_EQ(mixed.load(), 0);
+    EXPECT_EQ(GetInstallPath(), first);
+}
+
 TEST(PackageErrorNameTest, NamesEveryCode) {
-    // Only through UnpackPackage can the code change; the table itself:
-    EXPECT_STREQ(GetPackageErrorName(), "NoError");
+    // The names the install worker reports to the statistics, spelt as the
+    // statistics service knows them.
+    EXPECT_STREQ(GetPackageErrorName(), "NoError");  // before any unpack
+    const struct {
+        int code;
+        const char* name;
+    } names[] = {{0, "NoError"},           {10000, "PointNull"},        {10001, "SetupFileError"},
+                 {10002, "DirWriteError"}, {10003, "MallocBrror"},      {10004, "InstallFileError"},
+                 {10005, "OpenFileError"}, {10006, "OffsetError"},      {10007, "ReadFileError"},
+                 {10008, "UnzipFileError"}, {13, "13"},                 {-1, "-1"},
+                 {9999, "9999"},           {10009, "10009"}};
+    for (const auto& n : names) EXPECT_STREQ(GetPackageErrorName(n.code), n.name) << n.code;
 }
 
 namespace {
@@ -354,21 +399,199 @@ TEST_F(UnpackTest, NonAsciiTemporaryFolderWorksAndIsLeftEmpty) {
     EXPECT_TRUE(FolderIsEmpty(temp));
 }
 
-TEST_F(UnpackTest, PathsTheNarrowCodePageCannotSpellFailCleanly) {
-    // The archiver takes narrow arguments; a path outside the code page
-    // would reach it as another path, so the step refuses it.
-    const std::wstring target = folder_ / L"\u4e2d\u6587 \u0436";
-    Events events;
-    EXPECT_EQ(UnpackPackage(package_.c_str(), Record(events), target.c_str(), true, true), E_FAIL);
-    EXPECT_EQ(GetPackageError(), DirWriteError);
-    EXPECT_EQ(Milestones(events).back(), std::make_pair(int(E_Unpack_Fail), unsigned(DirWriteError)));
-    EXPECT_NE(Log().find("Install path cannot be passed to the archiver."), std::string::npos);
+// Folders the ANSI code page cannot spell (under 1252: Cyrillic and CJK), as
+// the installation folder and as the temporary folder: the archiver gets
+// them in UTF-8 and every file is opened by its wide path.
+TEST_F(UnpackTest, FoldersOutsideTheAnsiCodePageExtractByteForByte) {
+    const PackageHeader header = HeaderOf(bytes_);
+    FileTree expected = tree_;
+    expected[L"uninstall.exe"] = kUninstaller;
+    expected[L"uninstall.exe.bin"] = std::string(reinterpret_cast<const char*>(&header), 4096);
+    for (const std::wstring name : {L"\u0423\u0441\u0442\u0430\u043d\u043e\u0432\u043a\u0430", L"\u5b89\u88c5\u7a0b\u5e8f"}) {
+        SCOPED_TRACE("code page " + std::to_string(GetACP()) + ", folder " + Narrow(name));
+        ASSERT_NE(NarrowToWide(WideToNarrow(name)), name) << "the ANSI code page spells this name";
+        const std::wstring target = folder_ / (name + L"\\Orvane");
+        const std::wstring temp = folder_ / (L"Temp " + name);
+        TemporaryFolderOverride override(temp);
+        Events events;
+        ASSERT_EQ(UnpackPackage(package_.c_str(), Record(events), target.c_str(), true, true), S_OK)
+            << GetPackageErrorName();
+        EXPECT_EQ(ReadTree(target), expected);
+        EXPECT_EQ(GetInstallPath(), target);
+        EXPECT_EQ(Milestones(events).back(), std::make_pair(int(E_Unpack_Succeed), 0u));
+        EXPECT_TRUE(FolderIsEmpty(temp));
+    }
+}
 
-    const std::wstring temp = folder_ / L"\u4e2d temp";
-    TemporaryFolderOverride override(temp);
-    events.clear();
-    EXPECT_EQ(UnpackPackage(package_.c_str(), Record(events), target_.c_str(), true, true), E_FAIL);
-    EXPECT_EQ(GetPackageError(), UnzipFileError);
-    EXPECT_NE(Log().find("UnZip error :Create temp folder error."), std::string::npos);
-    EXPECT_TRUE(FolderIsEmpty(temp));
+namespace {
+
+// Leaves the process no free block of address space larger than hole bytes,
+// as a 32-bit process finds itself after a while: the free address space is
+// taken in blocks of a hole and one allocation granule, then each block is
+// given back but for a wall in its last granule. Almost all of the memory
+// stays usable, only not in one piece. (Wine shows much of the space it
+// holds in reserve as taken, so the blocks are asked of the system rather
+// than found by listing.) Released again by the destructor.
+class FragmentedAddressSpace {
+public:
+    explicit FragmentedAddressSpace(size_t hole) {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        const size_t granule = info.dwAllocationGranularity;
+        std::vector<char*> blocks;
+        while (char* block = static_cast<char*>(VirtualAlloc(nullptr, hole + granule, MEM_RESERVE, PAGE_NOACCESS)))
+            blocks.push_back(block);
+        for (char* block : blocks) {
+            VirtualFree(block, 0, MEM_RELEASE);
+            if (void* wall = VirtualAlloc(block + hole, granule, MEM_RESERVE, PAGE_NOACCESS)) walls_.push_back(wall);
+        }
+    }
+    ~FragmentedAddressSpace() {
+        for (void* wall : walls_) VirtualFree(wall, 0, MEM_RELEASE);
+    }
+    FragmentedAddressSpace(const FragmentedAddressSpace&) = delete;
+    FragmentedAddressSpace& operator=(const FragmentedAddressSpace&) = delete;
+
+private:
+    std::vector<void*> walls_;
+};
+
+// A hole holds the file road's 10 MiB copy chunk, not the whole payload.
+constexpr size_t kHole = 12 << 20;
+const std::string kBigFile = NoiseBytes(20 << 20, 5);
+
+// The temporary folder's "tarvex_7z", where each file-road run claims a
+// folder of its own; another installer's run is stood in for by planted
+// entries.
+class FileRoadTest : public UnpackTest {
+protected:
+    void SetUp() override {
+        UnpackTest::SetUp();
+        tree_[L"big.bin"] = kBigFile;
+        ASSERT_TRUE(BuildTestPackage(package_, folder_.path(), tree_, kUninstaller, "0"));
+        bytes_ = ReadFileBytes(package_);
+        ASSERT_GT(HeaderOf(bytes_).archiveSize, kHole);
+        shared_ = TempFolder() + L"\\tarvex_7z";
+        CreateDirectoryW(shared_.c_str(), nullptr);
+        CreateDirectoryW((shared_ + L"\\other").c_str(), nullptr);
+        ASSERT_TRUE(WriteFileBytes(shared_ + L"\\other\\Zov7ZFile.7z", "another installer's archive"));
+        ASSERT_TRUE(WriteFileBytes(shared_ + L"\\Zov7ZFile.7z", "an older installer's archive"));
+        tempBefore_ = RunnerTempEntries();
+    }
+    void TearDown() override { RemoveTree(shared_); }
+
+    // The entries of "tarvex_7z" besides the planted ones.
+    std::set<std::wstring> OwnEntries() const {
+        std::set<std::wstring> names;
+        WIN32_FIND_DATAW fd;
+        UniqueFindHandle find(FindFirstFileW((shared_ + L"\\*").c_str(), &fd));
+        if (find.get() == INVALID_HANDLE_VALUE) return names;
+        do {
+            const std::wstring name = fd.cFileName;
+            if (name != L"." && name != L".." && name != L"other" && name != L"Zov7ZFile.7z") names.insert(name);
+        } while (FindNextFileW(find.get(), &fd));
+        return names;
+    }
+
+    void ExpectPlantedEntriesUntouched() {
+        EXPECT_EQ(ReadFileBytes(shared_ + L"\\other\\Zov7ZFile.7z"), "another installer's archive");
+        EXPECT_EQ(ReadFileBytes(shared_ + L"\\Zov7ZFile.7z"), "an older installer's archive");
+        EXPECT_TRUE(OwnEntries().empty());
+    }
+
+    // While the archiver runs: the run's own folders holding an archive of the payload's size.
+    ProgressCallback WatchTemporaryArchive(std::set<std::wstring>& seen) {
+        auto lock = std::make_shared<std::mutex>();
+        const uint64_t size = HeaderOf(bytes_).archiveSize;
+        return [this, &seen, lock, size](int event, unsigned, long) {
+            if (event != E_Unpack_Progress) return 0;
+            std::lock_guard<std::mutex> guard(*lock);
+            for (const auto& name : OwnEntries())
+                if (FileSizeOnDisk(shared_ + L"\\" + name + L"\\Zov7ZFile.7z") == static_cast<int64_t>(size))
+                    seen.insert(name);
+            return 0;
+        };
+    }
+
+    std::wstring shared_;
+};
+
+}  // namespace
+
+// The memory road asks for the whole payload in one piece; when the process
+// cannot give it, the step takes the file road instead of failing.
+TEST_F(FileRoadTest, NoBufferForThePayloadFallsBackToTheFileRoad) {
+    std::set<std::wstring> seen;
+    HRESULT result;
+    {
+        FragmentedAddressSpace fragmented(kHole);
+        result = UnpackPackage(package_.c_str(), WatchTemporaryArchive(seen), target_.c_str(), true, true);
+    }
+    ASSERT_EQ(result, S_OK) << GetPackageErrorName();
+    EXPECT_EQ(ReadFileBytes(target_ + L"\\big.bin"), kBigFile);
+    EXPECT_EQ(ReadFileBytes(target_ + L"\\readme.txt"), tree_[L"readme.txt"]);
+    EXPECT_EQ(ReadFileBytes(target_ + L"\\uninstall.exe"), kUninstaller);
+    const std::string log = Log();
+    const size_t buffer = log.find("Unpack file use buffer.");
+    const size_t fallback = log.find("No buffer of " + std::to_string(HeaderOf(bytes_).archiveSize) + " bytes");
+    const size_t file = log.find("Unpack file use File.");
+    ASSERT_NE(fallback, std::string::npos) << log;
+    EXPECT_LT(buffer, fallback);
+    EXPECT_LT(fallback, file);
+    EXPECT_EQ(log.find("Finish unpack file."), std::string::npos);  // the memory road's end
+    // The archive lay in a folder of this run's own, and that folder is gone.
+    EXPECT_EQ(seen.size(), 1u);
+    ExpectPlantedEntriesUntouched();
+    EXPECT_EQ(RunnerTempEntries(), tempBefore_);
+}
+
+// Every road out of the file road removes the run's folder and nothing else.
+TEST_F(FileRoadTest, TemporaryArchiveIsTheRunsOwnAndGoesOnEveryRoad) {
+    const PackageHeader header = HeaderOf(bytes_);
+    {
+        SCOPED_TRACE("extraction fails");
+        std::string corrupt = bytes_;
+        // Past the stored file's first bytes: the item's CRC fails.
+        corrupt[static_cast<size_t>(header.archiveOffset) + 32 + 4096] ^= 0x5a;
+        WriteFileBytes(folder_ / L"corrupt.exe", corrupt);
+        std::set<std::wstring> seen;
+        FragmentedAddressSpace fragmented(kHole);
+        EXPECT_EQ(UnpackPackage((folder_ / L"corrupt.exe").c_str(), WatchTemporaryArchive(seen), target_.c_str(),
+                                true, true),
+                  E_FAIL);
+        EXPECT_EQ(GetPackageError(), UnzipFileError);
+        EXPECT_EQ(seen.size(), 1u);
+        ExpectPlantedEntriesUntouched();
+    }
+    {
+        SCOPED_TRACE("no folder of its own can be claimed");
+        // Every name the run could claim is taken already.
+        std::vector<std::wstring> taken;
+        for (int i = 0; i < 64; ++i) {
+            wchar_t name[32];
+            swprintf(name, 32, L"%lx-%x", static_cast<unsigned long>(GetCurrentProcessId()), i);
+            taken.push_back(shared_ + L"\\" + name);
+            CreateDirectoryW(taken.back().c_str(), nullptr);
+            WriteFileBytes(taken.back() + L"\\Zov7ZFile.7z", "taken");
+        }
+        RemoveTree(target_);
+        FragmentedAddressSpace fragmented(kHole);
+        EXPECT_EQ(UnpackPackage(package_.c_str(), nullptr, target_.c_str(), true, true), E_FAIL);
+        EXPECT_EQ(GetPackageError(), OpenFileError);
+        for (const auto& folder : taken) {
+            EXPECT_EQ(ReadFileBytes(folder + L"\\Zov7ZFile.7z"), "taken");
+            RemoveTree(folder);
+        }
+        ExpectPlantedEntriesUntouched();
+    }
+    {
+        SCOPED_TRACE("success");
+        RemoveTree(target_);
+        std::set<std::wstring> seen;
+        FragmentedAddressSpace fragmented(kHole);
+        EXPECT_EQ(UnpackPackage(package_.c_str(), WatchTemporaryArchive(seen), target_.c_str(), true, true), S_OK);
+        EXPECT_EQ(seen.size(), 1u);
+        ExpectPlantedEntriesUntouched();
+    }
+    EXPECT_EQ(RunnerTempEntries(), tempBefore_);
 }

@@ -34,8 +34,8 @@ bool AppendFile(JFile& out, const std::wstring& path, Md5Context* context) {
 bool MakeArchive(const std::wstring& folder, const std::wstring& archive, const std::string& level) {
     DeleteFileW(archive.c_str());  // "a" would add to an archive that is already there
     const std::string self = "mkpackage";
-    const std::string archiveArg = WideToNarrow(archive);
-    const std::string source = WideToNarrow(folder) + "\\*";
+    const std::string archiveArg = WideToUtf8(archive);
+    const std::string source = WideToUtf8(folder) + "\\*";
     const std::string levelArg = "-mx=" + level;
     const char* argv[] = {self.c_str(), "a", archiveArg.c_str(), source.c_str(), levelArg.c_str(), "-bso0"};
     return alonemain(6, argv, nullptr, nullptr, nullptr) == 0;
