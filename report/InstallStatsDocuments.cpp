@@ -207,9 +207,10 @@ CJsonObject InstallStatsReporter::BuildInstallObject(InstallOptionFlags flags) {
     State snapshot;
     std::string status;
     {
+        // The status first: a cancelled phase's end time is part of the report.
         std::lock_guard<std::mutex> guard(lock_);
-        snapshot = state_;
         status = StatusLocked();
+        snapshot = state_;
     }
     return InstallObject(snapshot, status, flags);
 }

@@ -102,7 +102,10 @@ bool InstallStatsReporter::SendStartReport() {
 bool InstallStatsReporter::SendFinishReport(InstallOptionFlags flags) {
     Clock::time_point deadline;
     std::string status, serverData;
+    State snapshot;
     {
+        // The status word is taken once, with the state the report is built
+        // from, so "upload_type" and "install_status" always agree.
         std::lock_guard<std::mutex> guard(lock_);
         if (!bFinishDeadlineSet_) {
             finishDeadline_ = Clock::now() + kFinishReportBudget;
@@ -114,6 +117,7 @@ bool InstallStatsReporter::SendFinishReport(InstallOptionFlags flags) {
         if (state_.dwDownloadEnd == 0) state_.dwDownloadEnd = now;
         state_.dwReportEnd = now;
         serverData = state_.strServerData;
+        snapshot = state_;
     }
     if (Clock::now() >= deadline) return false;
     std::string uploadFile = (status == "install_fail" || status == "downLoad_fail") ? strLogPath_ : std::string();
@@ -123,7 +127,7 @@ bool InstallStatsReporter::SendFinishReport(InstallOptionFlags flags) {
         std::lock_guard<std::mutex> guard(lock_);
         state_.strServerData = serverData;
     }
-    std::string report = ComposeReport(serverData, BuildInstallObject(flags));
+    std::string report = ComposeReport(serverData, InstallObject(snapshot, status, flags));
     return Upload(strReportUrl_, report, status, uploadFile, deadline);
 }
 

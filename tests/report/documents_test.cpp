@@ -173,6 +173,31 @@ TEST(ReportStatus, CancelledDownloadEndsAtTheQuery) {
     EXPECT_EQ(seconds, 2);
 }
 
+// Each phase's seconds run from its own start stamp to its end stamp: a
+// finished download from OnDownloadStart to OnDownloadFinished, an install
+// closed half-way from OnInstallStart to the report that finds it cancelled.
+TEST(ReportStatus, PhaseSecondsRunFromTheirOwnStamps) {
+    InstallStatsReporter reporter("http://127.0.0.1:9/", SampleParams());
+    reporter.MarkWorkStarted();
+    reporter.OnDownloadStart();
+    Sleep(1100);
+    DownloadStatsRecord record;
+    record.bSucceeded = true;
+    reporter.OnDownloadFinished(record);
+    reporter.OnInstallStart();
+    Sleep(1100);
+    // No status query before the report: the report's own one ends the install.
+    CJsonObject install = reporter.BuildInstallObject(InstallOptionFlags());
+    std::string status;
+    int32_t download = -1, installSeconds = -1;
+    ASSERT_TRUE(install.Get("install_status", status));
+    ASSERT_TRUE(install.Get("download_second", download));
+    ASSERT_TRUE(install.Get("install_second", installSeconds));
+    EXPECT_EQ(status, "install_cancel");
+    EXPECT_EQ(download, 1);
+    EXPECT_EQ(installSeconds, 1);
+}
+
 TEST(ReportStatus, ProductClassOfEachClientId) {
     struct Case { const char* id; int32_t product; };
     for (const Case& c : {Case{"57", 1}, Case{"58", 1}, Case{"48", 2}, Case{"49", 2}, Case{"31", 3},

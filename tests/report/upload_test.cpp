@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <regex>
+#include <thread>
 
 #include "InstallStatsReporter.h"
 #include "Log.h"
@@ -343,6 +344,37 @@ TEST_F(UploadTest, StalledServicesBoundTheFinishReport) {
     EXPECT_GE(seconds, budget - 0.5);
     EXPECT_LT(seconds, budget + 5.0 + 2.0);
     EXPECT_LE(Reports().size(), 1u);
+}
+
+// The finish report takes its status word once: an install that ends while
+// the report fetches its client data changes neither the word in the report
+// nor the parts that go with it, so the two always agree.
+TEST_F(UploadTest, FinishReportTakesItsStatusWordOnce) {
+    SetBehaviour(UploadAnalyticsUrl(), R"({"mode":"stall","stall_ms":1500,"after_stall":"ok"})");
+    auto reporter = Reporter();
+    reporter->MarkWorkStarted();
+    reporter->OnDownloadStart();
+    DownloadStatsRecord download;
+    download.bSucceeded = true;
+    reporter->OnDownloadFinished(download);
+    reporter->OnInstallStart();
+    std::thread worker([&] {
+        // The install worker fails the package phase while the close handler reports.
+        Sleep(500);
+        reporter->OnInstallFinished(InstallResultRecord());
+    });
+    const bool sent = reporter->SendFinishReport(InstallOptionFlags());
+    worker.join();
+    ASSERT_TRUE(sent);
+    auto reports = Reports();
+    ASSERT_EQ(reports.size(), 1u);
+    std::string status = "<missing>";
+    for (const Leaf& leaf : Leaves(reports[0]))
+        if (leaf.path == "install.install_status") status = leaf.value;
+    EXPECT_EQ(status, "install_cancel");
+    EXPECT_THAT(PartNames(reports[0]), ElementsAre("index", "json_data"));
+    // Asked now, the run has failed its install.
+    EXPECT_EQ(reporter->GetInstallStatus(), "install_fail");
 }
 
 // A stalled analytics service costs the report its client data, not the report.

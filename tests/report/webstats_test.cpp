@@ -132,6 +132,19 @@ TEST_F(WebStatsTest, WrongRepliesKeepTheCache) {
     }
 }
 
+// Only a cache that holds the same "api_version" is kept: a cache without one
+// is replaced even by a reply of version 0, the value a missing one reads as.
+TEST_F(WebStatsTest, CacheWithoutAVersionIsReplacedByAnyVersion) {
+    for (const char* version : {"0", "6"}) {
+        ResetService(ClientAnalyticsUrl());
+        ASSERT_TRUE(WriteFileBytes(CachePath(), R"({"cached":true})"));
+        SetBehaviour(ClientAnalyticsUrl(), std::string(R"({"data":{"api_version":)") + version + "}}");
+        const std::string data = Check(Config());
+        EXPECT_THAT(data, ::testing::HasSubstr(std::string("\"api_version\":") + version)) << version;
+        EXPECT_THAT(data, ::testing::Not(::testing::HasSubstr("cached"))) << version;
+    }
+}
+
 TEST_F(WebStatsTest, CacheWrittenThenReadAndReplacedOnANewVersion) {
     WebStatsConfig config = Config();
     config.bSaveCache = true;
