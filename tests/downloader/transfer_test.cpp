@@ -49,7 +49,7 @@ public:
     // Starts and waits as the installer does: downloading off and event 4 or 5.
     bool Download(const std::string& manifest, const std::wstring& target, DWORD deadlineMs) {
         manifest_ = manifest;
-        std::string narrow = WideToNarrow(target);
+        std::string narrow = WideToUtf8(target);
         DWORD start = GetTickCount();
         engine_->StartWithConfigData(manifest_.c_str(), static_cast<int>(manifest_.size()), narrow);
         return Wait(start, deadlineMs);
@@ -376,7 +376,7 @@ TEST_F(Transfer, StopAndReleaseMidTransfer) {
     mirrors::SetScenario({{6, R"({"rate": 100000})"}, {7, R"({"rate": 100000})"}});
     EngineRun run;
     std::string manifest = mirrors::Manifest(kFile, Hosts({6, 7}));
-    run.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToNarrow(target_));
+    run.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToUtf8(target_));
     DWORD start = GetTickCount();
     DownloadProgress progress;
     while (GetTickCount() - start < 15000) {
@@ -397,13 +397,13 @@ TEST_F(Transfer, StopAndReleaseMidTransfer) {
     // A release without a stop, in the middle of the transfer.
     EngineRun second;
     second.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()),
-                                        WideToNarrow(dir_ / L"second.exe"));
+                                        WideToUtf8(dir_ / L"second.exe"));
     Sleep(1500);
     EXPECT_LT(second.Release(), 10000u);
     // And the asynchronous release the installer uses.
     IDownloader* third = nullptr;
     ASSERT_EQ(CreateDownloader(&third), 1);
-    third->StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToNarrow(dir_ / L"third.exe"));
+    third->StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToUtf8(dir_ / L"third.exe"));
     Sleep(1000);
     EXPECT_EQ(ReleaseDownloaderAsync(third), 1);
     Sleep(3000);
@@ -472,7 +472,7 @@ TEST_F(Transfer, ManifestErrors) {
     {
         EngineRun run;
         DWORD start = GetTickCount();
-        run.engine().StartWithConfigData(nullptr, 0, WideToNarrow(target_));
+        run.engine().StartWithConfigData(nullptr, 0, WideToUtf8(target_));
         EXPECT_TRUE(run.Wait(start, 5000));
         EXPECT_EQ(run.Final().event, 4);
         EXPECT_EQ(run.engine().GetState(), E_State_Fail);
@@ -484,11 +484,11 @@ TEST_F(Transfer, ManifestErrors) {
 TEST_F(Transfer, ManifestFetchedFromAUrl) {
     std::wstring served = mirrors::Folder() + L"\\www\\download\\manifest-" + std::to_wstring(GetCurrentProcessId()) + L".xml";
     ASSERT_TRUE(testing_support::WriteFileBytes(served, mirrors::Manifest(kFile, Hosts({2, 3}))));
-    std::string name = WideToNarrow(served.substr(served.rfind(L'\\') + 1));
+    std::string name = WideToUtf8(served.substr(served.rfind(L'\\') + 1));
     {
         EngineRun run;
         DWORD start = GetTickCount();
-        ASSERT_EQ(run.engine().StartWithConfigUrl(mirrors::Url(mirrors::Host(2), name), WideToNarrow(target_)), 0);
+        ASSERT_EQ(run.engine().StartWithConfigUrl(mirrors::Url(mirrors::Host(2), name), WideToUtf8(target_)), 0);
         ASSERT_TRUE(run.Wait(start, 30000));
         ExpectVerified(run);
         EXPECT_TRUE(testing_support::FileExists(target_ + L".cfg"));
@@ -498,14 +498,14 @@ TEST_F(Transfer, ManifestFetchedFromAUrl) {
         // Three attempts, one failure event after the last.
         EngineRun run;
         DWORD start = GetTickCount();
-        ASSERT_EQ(run.engine().StartWithConfigUrl(mirrors::Url(mirrors::Host(2), "gone.xml"), WideToNarrow(dir_ / L"b.exe")), 0);
+        ASSERT_EQ(run.engine().StartWithConfigUrl(mirrors::Url(mirrors::Host(2), "gone.xml"), WideToUtf8(dir_ / L"b.exe")), 0);
         ASSERT_TRUE(run.Wait(start, 30000));
         EXPECT_EQ(run.Finals(), 1);
         EXPECT_EQ(run.Final().event, 4);
         EXPECT_EQ(run.engine().GetErrorName(), "ConfigDownloadError");
     }
     EngineRun run;
-    EXPECT_EQ(run.engine().StartWithConfigUrl(std::string(600, 'u'), WideToNarrow(target_)), E_INVALIDARG);
+    EXPECT_EQ(run.engine().StartWithConfigUrl(std::string(600, 'u'), WideToUtf8(target_)), E_INVALIDARG);
     EXPECT_EQ(run.engine().StartWithConfigUrl(mirrors::Url(mirrors::Host(2), "x.xml"), std::string(257, 'p')), E_INVALIDARG);
 }
 
@@ -513,7 +513,7 @@ TEST_F(Transfer, StopWhileProbingEndsWithoutAnOutcome) {
     mirrors::SetScenario({{6, R"({"head_hang": true})"}});
     EngineRun run;
     std::string manifest = mirrors::Manifest(kFile, Hosts({6, 2}));
-    run.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToNarrow(target_));
+    run.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToUtf8(target_));
     EXPECT_TRUE(run.engine().IsDownloading());  // on from the start, through probing
     Sleep(1000);
     run.engine().StopDownload();

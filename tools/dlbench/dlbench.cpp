@@ -117,7 +117,7 @@ int wmain(int argc, wchar_t** argv) {
     DownloaderCurl* engine = new DownloaderCurl;
     engine->SetCallback(callback);
     const DWORD start = GetTickCount();
-    engine->StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToNarrow(target));
+    engine->StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToUtf8(target));
     bool ended = false;
     while ((GetTickCount() - start) / 1000.0 < deadline) {
         if (!engine->IsDownloading() && finalEvent) {
