@@ -68,6 +68,18 @@ struct Digests {
 };
 Digests PayloadDigests(const std::string& name);
 
+// The engine's log lines (the tests' log file) written after construction,
+// each from the first occurrence of a text on.
+class EngineLog {
+public:
+    EngineLog();
+    std::vector<std::string> LinesWith(const std::string& text) const;
+    int Count(const std::string& text) const { return static_cast<int>(LinesWith(text).size()); }
+
+private:
+    size_t start_;
+};
+
 // A manifest for the payload with the given URLs.
 std::string Manifest(const std::string& name, const std::vector<std::string>& urls, int version = 1);
 

@@ -10,7 +10,6 @@
 #include "DownloaderCurl.h"
 #include "IcmpPinger.h"
 #include "MirrorFixture.h"
-#include "TestSupport.h"
 
 namespace {
 
@@ -46,31 +45,6 @@ bool Pinged(const std::vector<mirrors::Echo>& echoes, const std::string& host) {
         if (e.host == host) return true;
     return false;
 }
-
-// The engine's log lines written after construction, without time prefixes.
-class EngineLog {
-public:
-    EngineLog() : start_(testing_support::ReadFileBytes(Path()).size()) {}
-    std::vector<std::string> LinesWith(const std::string& text) const {
-        std::string bytes = testing_support::ReadFileBytes(Path());
-        std::vector<std::string> lines;
-        size_t p = start_;
-        while (p < bytes.size()) {
-            size_t e = bytes.find('\n', p);
-            if (e == std::string::npos) break;
-            std::string line = bytes.substr(p, e - p);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            size_t at = line.find(text);
-            if (at != std::string::npos) lines.push_back(line.substr(at));
-            p = e + 1;
-        }
-        return lines;
-    }
-
-private:
-    static std::wstring Path() { return testing_support::TempFolder() + L"\\downloader-tests.log"; }
-    size_t start_;
-};
 
 class Probe : public ::testing::Test {
 protected:
@@ -281,7 +255,7 @@ TEST_F(Probe, SilentAndLyingMirrorsDoNotStallProbing) {
     ProbeEngine engine(kSize);
     DownloadConfig config = ConfigFor({mirrors::Url(mirrors::Host(9), kFile), mirrors::Url(mirrors::Host(8), kFile),
                                        mirrors::Url(mirrors::Host(7), kFile), mirrors::Url(mirrors::Host(2), kFile)});
-    EngineLog log;
+    mirrors::EngineLog log;
     DWORD start = GetTickCount();
     ASSERT_EQ(engine.CheckDownload(config), 0);
     DWORD elapsed = GetTickCount() - start;

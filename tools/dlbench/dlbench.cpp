@@ -53,12 +53,9 @@ int CountLines(const std::string& text, const char* what) {
 }
 
 std::string FileMd5(const std::wstring& path) {
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f) return "";
-    char buffer[64] = {};
-    GetFileHash(f, buffer, sizeof(buffer));
-    fclose(f);
-    return buffer;
+    Md5Hasher hasher;
+    unsigned char digest[16];
+    return hasher.HashFile(path.c_str(), digest) ? hasher.ToHexString() : "";
 }
 
 std::string Escape(const std::string& s) {
