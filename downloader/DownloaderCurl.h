@@ -36,6 +36,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "BlockDigests.h"
 #include "Handles.h"
 #include "IDownloader.h"
 
@@ -242,6 +243,7 @@ protected:
     // Written by the transfer start on the manifest thread before any range
     // runs; read only afterwards.
     DownloadConfig m_config;
+    std::wstring m_targetWide;  // m_config's target path, to open the file by
     std::vector<UrlCfg> m_vecUrlCfg;       // m_lock
     FILE* m_file = nullptr;                // file lock
     std::atomic<uint64_t> m_fileSize{0};
@@ -279,4 +281,5 @@ protected:
     std::map<std::string, int> m_failuresInRow;  // per mirror URL, transfers without a byte
     std::map<int64_t, int> m_repairRounds;       // per bad block
     std::map<std::string, int> m_urlBadBlocks;   // bad blocks each mirror wrote into
+    BlockDigests m_blockDigests;  // its own lock; reset by InitDownload before any range runs
 };

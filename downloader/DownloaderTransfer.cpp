@@ -42,7 +42,8 @@ int DownloaderCurl::StartTransfer(DownloadConfig& config) {
         m_written = 0;
         m_fileSize = static_cast<uint32_t>(config.fileSize);
         // The narrow target path is UTF-8; the file is opened by its wide path.
-        m_file = _wfopen(Utf8ToWide(m_config.targetPath).c_str(), L"wb");
+        m_targetWide = Utf8ToWide(m_config.targetPath);
+        m_file = _wfopen(m_targetWide.c_str(), L"wb");
         // Unbuffered: a full disk shows at the write that meets it.
         if (m_file) setvbuf(m_file, nullptr, _IONBF, 0);
         file = m_file;
@@ -103,6 +104,7 @@ int DownloaderCurl::InitDownload() {
         // Never more ranges than bytes: no empty or reversed range.
         if (total > size) total = size;
         m_connections = static_cast<int>(total);
+        m_blockDigests.Reset(size, kBlockSize);
         m_items.clear();
         m_downloading = true;
         const int64_t chunk = total ? size / total : 0;
@@ -274,39 +276,47 @@ size_t DownloaderCurl::OnWriteData(char* data, size_t size, size_t count, void* 
     DownloadItem* item = static_cast<DownloadItem*>(arg);
     if (!item || !item->owner) return 0;
     DownloaderCurl* engine = item->owner;
-    DeferredLog log;  // written after both locks are released
-    AutoMutex lock(engine->m_mutex.get());
-    if (!lock.locked()) return 0;
-    size_t n = size * count;
-    int64_t pos;
+    DeferredLog log;  // written after the locks are released
+    std::vector<BlockDigests::Job> complete;
+    size_t w = 0;
     {
-        std::lock_guard<std::mutex> guard(engine->m_lock);
-        if (!item->replyChecked) {
-            item->replyChecked = true;
-            item->replyOk = engine->AcceptReplyLocked(item, log);
+        AutoMutex lock(engine->m_mutex.get());
+        if (!lock.locked()) return 0;
+        size_t n = size * count;
+        int64_t pos;
+        {
+            std::lock_guard<std::mutex> guard(engine->m_lock);
+            if (!item->replyChecked) {
+                item->replyChecked = true;
+                item->replyOk = engine->AcceptReplyLocked(item, log);
+            }
+            if (!item->replyOk) return 0;
+            pos = item->pos;
+            if (pos > item->end + 1) return 0;
+            if (pos + static_cast<int64_t>(n) > item->end + 1) n = static_cast<size_t>(item->end + 1 - pos);
         }
-        if (!item->replyOk) return 0;
-        pos = item->pos;
-        if (pos > item->end + 1) return 0;
-        if (pos + static_cast<int64_t>(n) > item->end + 1) n = static_cast<size_t>(item->end + 1 - pos);
+        bool failed = false;
+        w = engine->WriteAt(data, n, pos, &failed);
+        if (failed) {
+            // A target that takes no more bytes (a full disk) cannot be
+            // completed by fetching again: the download fails now.
+            log.Add("Download_OnWriteData : write failed at %lld (%d).\n", static_cast<long long>(pos), errno);
+            engine->SetError(E_Error_CheckHashError);
+            engine->Finish(E_State_Fail, E_Download_Fail, static_cast<unsigned>(engine->m_written.load()),
+                           static_cast<long>(engine->m_fileSize.load()));
+        }
+        if (w) engine->m_blockDigests.Written(pos, static_cast<int64_t>(w), complete);
+        std::lock_guard<std::mutex> guard(engine->m_lock);
+        item->pos += static_cast<int64_t>(w);
+        uint32_t now = GetTickCount();
+        if (now != item->lastDataTick) {
+            item->speed = static_cast<uint32_t>(static_cast<uint32_t>(w) * 1000u / (now - item->lastDataTick));
+            item->lastDataTick = now;
+        }
     }
-    bool failed = false;
-    size_t w = engine->WriteAt(data, n, pos, &failed);
-    if (failed) {
-        // A target that takes no more bytes (a full disk) cannot be
-        // completed by fetching again: the download fails now.
-        log.Add("Download_OnWriteData : write failed at %lld (%d).\n", static_cast<long long>(pos), errno);
-        engine->SetError(E_Error_CheckHashError);
-        engine->Finish(E_State_Fail, E_Download_Fail, static_cast<unsigned>(engine->m_written.load()),
-                       static_cast<long>(engine->m_fileSize.load()));
-    }
-    std::lock_guard<std::mutex> guard(engine->m_lock);
-    item->pos += static_cast<int64_t>(w);
-    uint32_t now = GetTickCount();
-    if (now != item->lastDataTick) {
-        item->speed = static_cast<uint32_t>(static_cast<uint32_t>(w) * 1000u / (now - item->lastDataTick));
-        item->lastDataTick = now;
-    }
+    // Blocks this write completed are hashed now, on this thread and outside
+    // the locks, while the other transfers go on.
+    for (const BlockDigests::Job& job : complete) engine->m_blockDigests.Hash(engine->m_targetWide, job);
     return w;
 }
 

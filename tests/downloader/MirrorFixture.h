@@ -9,8 +9,8 @@
 
 namespace mirrors {
 
-// Mirror n's address (n from 2 to 9), on this build tree's own loopback
-// addresses: nginx serves mirrors 2-5, our misbehaving server 6-9.
+// Mirror n's address (n from 2 to 11), on this build tree's own loopback
+// addresses: nginx serves mirrors 2-5 and 10, our misbehaving server 6-9 and 11.
 std::string Host(int n);
 
 struct Request {

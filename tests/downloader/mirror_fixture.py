@@ -4,13 +4,13 @@
   mirror_fixture.py start DIR [--net 127.X.Y] [--lifetime S] [--rate BYTES_PER_S] [--big-size BYTES]
   mirror_fixture.py stop DIR
 
-The mirrors listen on loopback addresses NET.2 to NET.9 (all of 127/8 is
+The mirrors listen on loopback addresses NET.2 to NET.11 (all of 127/8 is
 loopback), so fixtures of several build trees on one machine never meet;
 without --net, NET is derived from a digest of DIR (net_for).
 start makes a certificate with IP names, the payload files, and starts
-  - nginx on NET.2-NET.5, ports 80 and 443 (well-behaved mirrors;
+  - nginx on NET.2-NET.5 and NET.10, ports 80 and 443 (well-behaved mirrors;
     --rate caps every connection),
-  - our own server on NET.6-NET.9, ports 80 and 443, whose misbehaviour
+  - our own server on NET.6-NET.9 and NET.11, ports 80 and 443, whose misbehaviour
     per host is read from DIR/scenario.json before every request,
   - an ICMP listener that logs every echo request to those hosts.
 Every request goes to DIR/requests.log (nginx: DIR/nginx-requests.log) and
@@ -59,8 +59,9 @@ def net_for(path):
 
 
 def use_net(net):
-    NGINX_HOSTS[:] = ["%s.%d" % (net, i) for i in range(2, 6)]
-    OWN_HOSTS[:] = ["%s.%d" % (net, i) for i in range(6, 10)]
+    # The tests use mirrors 2 to 9; the benchmark needs five of each kind.
+    NGINX_HOSTS[:] = ["%s.%d" % (net, i) for i in (2, 3, 4, 5, 10)]
+    OWN_HOSTS[:] = ["%s.%d" % (net, i) for i in (6, 7, 8, 9, 11)]
     ALL_HOSTS[:] = NGINX_HOSTS + OWN_HOSTS
 
 
