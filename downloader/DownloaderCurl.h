@@ -185,6 +185,12 @@ protected:
     // 1 verified, 0 not verified (bad blocks are repaired when allowed),
     // E_FAIL the file could not be read or hashed.
     int CheckHash(bool allowRepair = true);
+    // As CheckHash, without repairs; the blocks that differ go to bad (none
+    // when the manifest's blocks do not describe the file).
+    int FindBadBlocks(std::vector<size_t>& bad);
+    // The parts of the bad blocks to fetch again; false (and the error set)
+    // when a block has used its repairs or no mirror can take a part.
+    bool PlanRepairs(const std::vector<size_t>& bad, std::vector<RepairPiece>& pieces);
     bool AnyTransferRunning();
     void CheckFinish(DownloadItem* item);
     // The parts of bad block [first, last] to fetch again: the whole block
@@ -198,6 +204,7 @@ protected:
     const char* ChooseRepairUrlLocked(const std::set<std::string>& writers, bool* fallback);
     int RepairData(int64_t first, int64_t last, const std::set<std::string>& writers);
 
+    // GetBestURL, CountRunningItems and FindLargestRunningItem: callers hold m_lock.
     const char* GetBestURL(const char* exclude);
     // The URL of the fastest range outside avoid whose mirror is not passed
     // over, or null.

@@ -82,6 +82,17 @@ void DownloaderCurl::CheckFinish(DownloadItem* item) {
 }
 
 int DownloaderCurl::CheckHash(bool allowRepair) {
+    std::vector<size_t> bad;
+    const int verified = FindBadBlocks(bad);
+    if (verified != 0 || !allowRepair || bad.empty()) return verified;
+    std::vector<RepairPiece> pieces;
+    if (!PlanRepairs(bad, pieces)) return 0;
+    for (const RepairPiece& piece : pieces) RepairData(piece.first, piece.last, piece.writers);
+    m_repairing = true;
+    return 0;
+}
+
+int DownloaderCurl::FindBadBlocks(std::vector<size_t>& bad) {
     const std::wstring& path = m_targetWide;
     DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
@@ -138,47 +149,43 @@ int DownloaderCurl::CheckHash(bool allowRepair) {
         SetError(E_Error_CheckHashError);
         return 0;
     }
-    std::vector<size_t> bad;
     for (size_t i = 0; i < expected; ++i) {
         // A block the file does not reach (a missing tail) is bad too.
         if (i >= blocks.size() || _stricmp(blocks[i].c_str(), m_config.blockHashes[i].c_str()) != 0) bad.push_back(i);
     }
-    if (bad.empty()) return 1;
-    if (!allowRepair) return 0;
+    return bad.empty() ? 1 : 0;
+}
 
-    std::vector<RepairPiece> pieces;
-    {
-        DeferredLog log;  // written after the lock is released
-        std::lock_guard<std::mutex> guard(m_lock);
-        for (size_t i : bad) {
-            const int64_t first = static_cast<int64_t>(i) * kBlockSize;
-            const int64_t last = std::min(first + kBlockSize - 1, size - 1);
-            if (++m_repairRounds[first] > kRepairRoundsPerBlock) {
-                log.Add("Download_CheckHash : block at %lld still bad after %d repairs.\n",
-                        static_cast<long long>(first), kRepairRoundsPerBlock);
-                SetError(E_Error_RepairFailError);
-                return 0;
-            }
-            std::vector<RepairPiece> block = PlanBlockRepairLocked(first, last);
-            std::set<std::string> writers;
-            for (const RepairPiece& piece : block) {
-                bool fallback = false;
-                if (!ChooseRepairUrlLocked(piece.writers, &fallback)) {
-                    log.Add("Download_RepairData : GetBestURL error, start(%d), end(%d).\n", static_cast<int>(piece.first),
-                            static_cast<int>(piece.last));
-                    m_repairLink.clear();
-                    SetError(E_Error_RepairFailError);
-                    return 0;
-                }
-                writers.insert(piece.writers.begin(), piece.writers.end());
-            }
-            for (const std::string& url : writers) ++m_urlBadBlocks[url];
-            pieces.insert(pieces.end(), block.begin(), block.end());
+bool DownloaderCurl::PlanRepairs(const std::vector<size_t>& bad, std::vector<RepairPiece>& pieces) {
+    const int64_t size = static_cast<int64_t>(m_config.fileSize);
+    DeferredLog log;  // written after the lock is released
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (size_t i : bad) {
+        const int64_t first = static_cast<int64_t>(i) * kBlockSize;
+        const int64_t last = std::min(first + kBlockSize - 1, size - 1);
+        if (++m_repairRounds[first] > kRepairRoundsPerBlock) {
+            log.Add("Download_CheckHash : block at %lld still bad after %d repairs.\n", static_cast<long long>(first),
+                    kRepairRoundsPerBlock);
+            SetError(E_Error_RepairFailError);
+            return false;
         }
+        std::vector<RepairPiece> block = PlanBlockRepairLocked(first, last);
+        std::set<std::string> writers;
+        for (const RepairPiece& piece : block) {
+            bool fallback = false;
+            if (!ChooseRepairUrlLocked(piece.writers, &fallback)) {
+                log.Add("Download_RepairData : GetBestURL error, start(%d), end(%d).\n", static_cast<int>(piece.first),
+                        static_cast<int>(piece.last));
+                m_repairLink.clear();
+                SetError(E_Error_RepairFailError);
+                return false;
+            }
+            writers.insert(piece.writers.begin(), piece.writers.end());
+        }
+        for (const std::string& url : writers) ++m_urlBadBlocks[url];
+        pieces.insert(pieces.end(), block.begin(), block.end());
     }
-    for (const RepairPiece& piece : pieces) RepairData(piece.first, piece.last, piece.writers);
-    m_repairing = true;
-    return 0;
+    return true;
 }
 
 std::vector<DownloaderCurl::RepairPiece> DownloaderCurl::PlanBlockRepairLocked(int64_t first, int64_t last) {
