@@ -23,6 +23,8 @@ public:
 private:
     HANDLE mutex_;
     bool owned_ = false;
+    bool nested_ = false;     // inside an AutoMutex of this thread on the same handle
+    bool outermost_ = false;  // the thread's first hold of this handle
 };
 
 // Creates (or opens) the mutex "Download_File": no security attributes, not owned.

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "AutoMutex.h"
+#include "CurlHandle.h"
 #include "Log.h"
 
 namespace {
@@ -95,6 +96,20 @@ int ReleaseDownloaderAsync(IDownloader* downloader) {
     return 1;
 }
 
+void DeferredLog::Add(const char* format, ...) {
+    char buffer[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(buffer, sizeof(buffer), format, args);
+    va_end(args);
+    lines_.emplace_back(buffer);
+}
+
+void DeferredLog::Flush() {
+    for (const std::string& line : lines_) WriteLog("%s", line.c_str());
+    lines_.clear();
+}
+
 // The file mutex is made with the engine, not by the transfer start on the
 // manifest thread, so a stop from another thread never reads the handle
 // while it is being set.
@@ -102,6 +117,10 @@ DownloaderCurl::DownloaderCurl()
     : m_mutex(CreateDownloadFileMutex()), m_stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 int DownloaderCurl::NotifyCallback(int event, unsigned value, long extra) {
+    // Under the file lock, which StopDownload takes to set the stop: an event
+    // either runs before the stop or not at all.
+    AutoMutex lock(m_mutex.get());
+    if (m_stopped || m_shutdown) return 0;
     ProgressCallback callback;
     {
         std::lock_guard<std::mutex> guard(m_callbackLock);
@@ -111,32 +130,37 @@ int DownloaderCurl::NotifyCallback(int event, unsigned value, long extra) {
     return callback(event, value, extra);
 }
 
-void DownloaderCurl::ResetState(bool keepDownloading) {
-    if (!m_shutdown) m_stopped = false;
+void DownloaderCurl::ResetState(bool fromCaller) {
+    if (fromCaller && !m_shutdown) {
+        AutoMutex lock(m_mutex.get());
+        m_stopped = false;
+        if (m_stopEvent) ResetEvent(m_stopEvent.get());
+        m_downloading = false;
+    }
     m_written = 0;
-    if (!keepDownloading) m_downloading = false;
     m_failCode = 0;
     m_error = E_Error_NoError;
     m_repairing = false;
     m_state = E_State_Idle;
     m_outcomeSent = false;
-    if (m_stopEvent && !m_shutdown) ResetEvent(m_stopEvent.get());
     std::lock_guard<std::mutex> guard(m_lock);
     m_lastFailLink.clear();
     m_repairLink.clear();
     m_switches.clear();
+    m_failuresInRow.clear();
     m_repairRounds.clear();
-    m_badSources.clear();
     m_urlBadBlocks.clear();
 }
 
 bool DownloaderCurl::Finish(DownloadState state, int event, unsigned value, long extra) {
+    AutoMutex lock(m_mutex.get());
+    // A stopped start ends without an outcome; its state stays as it was.
+    if (m_stopped || m_shutdown) return false;
     bool expected = false;
     if (!m_outcomeSent.compare_exchange_strong(expected, true)) return false;
     m_state = state;
     m_downloading = false;
-    // A released engine has nobody waiting for its outcome.
-    if (!m_shutdown) NotifyCallback(event, value, extra);
+    NotifyCallback(event, value, extra);
     return true;
 }
 

@@ -2,12 +2,11 @@
 // the download manifest from text, a file or a URL.
 #include <process.h>
 
-#include <curl/curl.h>
-
 #include <cctype>
 #include <cstring>
 
 #include "AutoMutex.h"
+#include "CurlHandle.h"
 #include "Digest.h"
 #include "DownloaderCurl.h"
 #include "Log.h"
@@ -35,20 +34,17 @@ bool FileExists(const std::wstring& path) {
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// The MD5 of the file as 32 upper-case hex characters, or "" when it cannot
-// be read or has another size than expected (which cannot match anyway, and
-// keeps a device or a huge file from being read at all).
+// The MD5 of the file as hex text, or "" when it cannot be read or has
+// another size than expected (which cannot match anyway, and keeps a device
+// or a huge file from being read at all).
 std::string FileDigest(const std::wstring& path, int64_t expectedSize) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return "";
     int64_t size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     if (size != expectedSize) return "";
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f) return "";
-    char buffer[64] = {};
-    int ok = GetFileHash(f, buffer, sizeof(buffer));
-    fclose(f);
-    return ok ? buffer : "";
+    Md5Hasher hasher;
+    unsigned char digest[16];
+    return hasher.HashFile(path.c_str(), digest) ? hasher.ToHexString() : "";
 }
 
 bool CopyBounded(char* to, size_t capacity, const std::string& from) {
@@ -57,12 +53,21 @@ bool CopyBounded(char* to, size_t capacity, const std::string& from) {
     return true;
 }
 
-void WaitAndClose(HANDLE& thread, DWORD limitMs, const char* what) {
+void WaitAndClose(HANDLE thread, DWORD limitMs, const char* what) {
     if (!thread) return;
-    if (WaitForSingleObject(thread, limitMs) != WAIT_OBJECT_0)
+    // A thread never waits for itself (a callback on an engine thread that
+    // starts the engine again): it ends on its own.
+    if (GetThreadId(thread) != GetCurrentThreadId() && WaitForSingleObject(thread, limitMs) != WAIT_OBJECT_0)
         WriteLog("DownloaderCurl : %s thread did not end in time.\n", what);
     CloseHandle(thread);
-    thread = nullptr;
+}
+
+// Takes a handle out of its field under the lock, so it is waited for once.
+HANDLE TakeHandle(std::mutex& lock, HANDLE& field) {
+    std::lock_guard<std::mutex> guard(lock);
+    HANDLE h = field;
+    field = nullptr;
+    return h;
 }
 
 }  // namespace
@@ -76,17 +81,9 @@ DownloaderCurl::~DownloaderCurl() {
 void DownloaderCurl::JoinThreads() {
     // The manifest thread may still start transfers and the dispatcher, the
     // dispatcher and repairs may still add items: join until nothing is left.
-    WaitAndClose(m_loadThread, kThreadJoinMs, "manifest");
-    {
-        HANDLE t = nullptr;
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            t = m_cfgItem.thread;
-            m_cfgItem.thread = nullptr;
-        }
-        WaitAndClose(t, kThreadJoinMs, "manifest transfer");
-    }
-    WaitAndClose(m_dispatchThread, kThreadJoinMs, "dispatcher");
+    WaitAndClose(TakeHandle(m_lock, m_loadThread), kThreadJoinMs, "manifest");
+    WaitAndClose(TakeHandle(m_lock, m_cfgItem.thread), kThreadJoinMs, "manifest transfer");
+    WaitAndClose(TakeHandle(m_lock, m_dispatchThread), kThreadJoinMs, "dispatcher");
     for (;;) {
         HANDLE t = nullptr;
         {
@@ -113,21 +110,20 @@ bool DownloaderCurl::WaitStop(DWORD ms) {
 }
 
 int DownloaderCurl::StopDownload() {
-    m_stopped = true;
-    if (m_stopEvent) SetEvent(m_stopEvent.get());
     {
-        // No writer may be inside the stream while it is closed.
+        // Under the file lock: no writer is inside the stream while it is
+        // closed, and no event is being sent; none is sent after this.
         AutoMutex lock(m_mutex.get());
+        m_stopped = true;
+        if (m_stopEvent) SetEvent(m_stopEvent.get());
         m_downloading = false;
         CloseFile();
+        m_fileSize = 0;
+        m_written = 0;
     }
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        for (auto& entry : m_items) entry.second.status = E_Status_StopByDispatch;
-        m_cfgItem.status = E_Status_StopByDispatch;
-    }
-    m_fileSize = 0;
-    m_written = 0;
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (auto& entry : m_items) entry.second.status = E_Status_StopByDispatch;
+    m_cfgItem.status = E_Status_StopByDispatch;
     return 0;
 }
 
@@ -158,7 +154,9 @@ int DownloaderCurl::LoadConfig(boost::shared_ptr<IXMLParse> parser, std::string 
         return E_ABORT;
     }
     int size = 0;
-    if (!parser->ReadInt("download.size", size)) {
+    // A file of no bytes, or a negative size, describes nothing to fetch.
+    if (!parser->ReadInt("download.size", size) || size <= 0) {
+        if (size <= 0) WriteLog("Download_LoadConfig : file size %d refused.\n", size);
         SetError(E_Error_ConfigLoadFileSizeError);
         return E_ABORT;
     }
@@ -202,17 +200,17 @@ int DownloaderCurl::LoadConfig(boost::shared_ptr<IXMLParse> parser, std::string 
         return E_ABORT;
     }
 
-    std::wstring target = NarrowToWide(targetPath);
+    std::wstring target = Utf8ToWide(targetPath);
     if (FileExists(target) && _stricmp(FileDigest(target, config.fileSize).c_str(), config.fileHash.c_str()) == 0) {
         SetError(E_Error_NoNeedDownload);
         Finish(E_State_Succeed, E_Download_Succeed, 0, 1);
         return 0;
     }
-    return BeginDownload(config);
+    return StartTransfer(config);
 }
 
 int DownloaderCurl::LoadConfigData(const char* text, int length) {
-    ResetState(true);
+    ResetState(false);
     int result = E_FAIL;
     if (text) {
         boost::shared_ptr<IXMLParse> parser;
@@ -222,22 +220,31 @@ int DownloaderCurl::LoadConfigData(const char* text, int length) {
             result = LoadConfig(parser, m_targetPath);
         }
     }
-    // A stop ends a start without an outcome, as it does a running transfer.
-    if (result < 0 && !m_stopped) {
+    if (result < 0) {
         DownloadState state = GetState() == E_State_NeedUpdate ? E_State_NeedUpdate : E_State_Fail;
         Finish(state, E_Download_Fail, 0, 0);
     }
     return result;
 }
 
-int DownloaderCurl::LoadConfigFile(std::wstring path, std::string targetPath) {
-    ResetState(true);
+int DownloaderCurl::LoadManifestFile(const std::wstring& path, const std::string& targetPath) {
     boost::shared_ptr<IXMLParse> parser;
     if (CreateXMLParse(parser) != 0 || !parser->LoadFromFile(path)) {
         SetError(E_Error_ConfigLoadError);
         return E_INVALIDARG;
     }
     return LoadConfig(parser, targetPath);
+}
+
+int DownloaderCurl::LoadConfigFile(std::wstring path, std::string targetPath) {
+    // The items and the stream of a running download belong to its threads.
+    if (Busy() || m_shutdown) {
+        WriteLog("Download_LoadConfigFile : refused, a download is running.\n");
+        return kBusy;
+    }
+    JoinThreads();
+    ResetState(true);
+    return LoadManifestFile(path, targetPath);
 }
 
 unsigned __stdcall DownloaderCurl::Download_Thread_Load_Cfg(void* arg) {
@@ -258,20 +265,19 @@ unsigned __stdcall DownloaderCurl::Download_Thread_Load_Cfg(void* arg) {
 }
 
 int DownloaderCurl::StartWithConfigData(const char* text, int length, std::string targetPath) {
+    if (m_shutdown) return E_ABORT;
     // A previous start of this engine ends first, so no thread of it outlives the reset.
-    if (m_loadThread || m_dispatchThread) {
-        StopDownload();
-        JoinThreads();
-    }
-    ResetState();
+    StopDownload();
+    JoinThreads();
+    ResetState(true);
     if (!CopyBounded(m_targetPath, sizeof(m_targetPath), targetPath)) {
         WriteLog("Download_StartWithConfigData : target path too long (%u).\n", static_cast<unsigned>(targetPath.size()));
         SetError(E_Error_ConfigLoadError);
         Finish(E_State_Fail, E_Download_Fail, 0, 0);
         return E_INVALIDARG;
     }
-    // Downloading is on before the thread runs: a load that fails at once
-    // must not leave the flag set after its failure event.
+    // Downloading is on before the thread runs and stays on through loading
+    // and probing, so a caller never sees a pause between start and outcome.
     m_downloading = true;
     LoadArgs* args = new (std::nothrow) LoadArgs{this, text, length};
     uintptr_t thread = args ? _beginthreadex(nullptr, 0, Download_Thread_Load_Cfg, args, 0, nullptr) : 0;
@@ -280,6 +286,7 @@ int DownloaderCurl::StartWithConfigData(const char* text, int length, std::strin
         Finish(E_State_Fail, E_Download_Fail, 0, 0);
         return E_FAIL;
     }
+    std::lock_guard<std::mutex> guard(m_lock);
     m_loadThread = reinterpret_cast<HANDLE>(thread);
     return 0;
 }
@@ -290,96 +297,107 @@ size_t DownloaderCurl::OnConfigData(char* data, size_t size, size_t count, void*
     return fwrite(data, size, count, item->file) * size;
 }
 
-void* DownloaderCurl::NewTransferHandle(DownloadItem* item) {
-    CURL* curl = curl_easy_init();
-    if (!curl) return nullptr;
-    curl_easy_setopt(curl, CURLOPT_URL, m_cfgUrl);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnConfigData);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, item);
+void DownloaderCurl::SetConfigTransferOptions(void* handle, DownloadItem* item) {
+    CURL* curl = static_cast<CURL*>(handle);
+    SetBaseOptions(curl, m_cfgUrl, OnConfigData, item);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, AbortWhenStopped);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &m_stopped);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 5L);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20000L);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "Lavf/55.13.102");
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
     std::lock_guard<std::mutex> guard(m_lock);
     ApplyProxy(curl);
-    return curl;
 }
 
 int DownloaderCurl::StartWithConfigUrl(std::string url, std::string targetPath) {
-    if (m_loadThread || m_dispatchThread || m_cfgItem.thread) {
-        StopDownload();
-        JoinThreads();
-    }
-    ResetState();
-    m_cfgItem = DownloadItem();
+    if (m_shutdown) return E_ABORT;
+    StopDownload();
+    JoinThreads();
+    ResetState(true);
     memset(m_cfgUrl, 0, sizeof(m_cfgUrl));
     // Over-long values are refused, never cut: the ".cfg" path must fit too.
     if (!CopyBounded(m_cfgUrl, sizeof(m_cfgUrl), url) || targetPath.size() + 4 >= sizeof(m_cfgPath))
         return E_INVALIDARG;
-
-    DownloadItem& item = m_cfgItem;
-    item.url = m_cfgUrl;
-    item.end = GetDownloadFileLenth(m_cfgUrl);
-    item.lastDataTick = item.startTick = GetTickCount();
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        item.id = static_cast<int32_t>(m_items.size());
-        m_items[item.id] = item;
-    }
+    const int64_t size = GetDownloadFileLenth(m_cfgUrl);
     std::string cfgPath = targetPath + ".cfg";
-    item.file = _wfopen(NarrowToWide(cfgPath).c_str(), L"wb");
-    if (!item.file) return E_INVALIDARG;
-    item.owner = this;
+    FILE* file = _wfopen(Utf8ToWide(cfgPath).c_str(), L"wb");
+    if (!file) return E_INVALIDARG;
     CopyBounded(m_cfgPath, sizeof(m_cfgPath), cfgPath);
     CopyBounded(m_targetPath, sizeof(m_targetPath), targetPath);
-    item.curl = NewTransferHandle(&item);
 
+    DownloadItem* item = &m_cfgItem;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_cfgItem = DownloadItem();
+        item->SetUrl(UrlTextLocked(m_cfgUrl));
+        item->end = size;
+        item->lastDataTick = item->startTick = GetTickCount();
+        item->id = static_cast<int32_t>(m_items.size());
+        m_items[item->id] = *item;
+        item->file = file;
+        item->owner = this;
+    }
     m_downloading = true;  // before the thread, as for manifest text
-    uintptr_t thread = _beginthreadex(nullptr, 0, Download_Thread_Download_Cfg, &item, 0, nullptr);
+    uintptr_t thread = _beginthreadex(nullptr, 0, Download_Thread_Download_Cfg, item, 0, nullptr);
     if (!thread) {
-        if (item.curl) curl_easy_cleanup(static_cast<CURL*>(item.curl));
-        item.curl = nullptr;
-        fclose(item.file);
-        item.file = nullptr;
+        fclose(file);
+        std::lock_guard<std::mutex> guard(m_lock);
+        item->file = nullptr;
+    }
+    if (!thread) {
         Finish(E_State_Fail, E_Download_Fail, 0, 0);
         return E_FAIL;
     }
+    int id;
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        item.thread = reinterpret_cast<HANDLE>(thread);
+        item->thread = reinterpret_cast<HANDLE>(thread);
+        id = item->id;
     }
-    WriteLog("Download_BeginDownload : Download link id(%d) thread(%d).\n", item.id,
-             static_cast<int>(reinterpret_cast<uintptr_t>(item.thread)));
+    WriteLog("Download_BeginDownload : Download link id(%d) thread(%d).\n", id, static_cast<int>(thread));
     return 0;
 }
 
 unsigned __stdcall DownloaderCurl::Download_Thread_Download_Cfg(void* arg) {
     DownloadItem* item = static_cast<DownloadItem*>(arg);
-    if (!item) {
+    if (!item || !item->owner) {
         WriteLog("Download_Thread_Download_Cfg Error : pItem == NULL.\n");
         return 0;
     }
     DownloaderCurl* engine = item->owner;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (attempt > 0) {
-            if (engine->m_stopped) break;
-            item->file = _wfopen(NarrowToWide(engine->m_cfgPath).c_str(), L"wb");
-            item->curl = item->file ? engine->NewTransferHandle(item) : nullptr;
+    for (int attempt = 0; attempt < 3 && !engine->m_stopped; ++attempt) {
+        // Each attempt on a fresh handle and a ".cfg" file written anew.
+        FILE* file = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(engine->m_lock);
+            file = item->file;
+            item->file = nullptr;
         }
-        item->status = E_Status_Runing;
-        CURLcode rc = item->curl ? curl_easy_perform(static_cast<CURL*>(item->curl)) : CURLE_FAILED_INIT;
-        item->endTick = GetTickCount();
-        item->result = rc;
-        if (item->status == E_Status_Runing) item->status = rc == CURLE_OK ? E_Status_Succeed : E_Status_Fail;
-        if (item->curl) curl_easy_cleanup(static_cast<CURL*>(item->curl));
-        item->curl = nullptr;
-        if (engine && engine->OnConfigDownloaded(item) == 0) {
+        if (!file) file = _wfopen(Utf8ToWide(engine->m_cfgPath).c_str(), L"wb");
+        CurlEasy curl = MakeCurlEasy();
+        {
+            std::lock_guard<std::mutex> guard(engine->m_lock);
+            item->file = file;
+            item->curl = file ? curl.get() : nullptr;
+            if (item->status != E_Status_StopByDispatch) item->status = E_Status_Runing;
+        }
+        CURLcode rc = CURLE_FAILED_INIT;
+        if (file && curl) {
+            engine->SetConfigTransferOptions(curl.get(), item);
+            rc = curl_easy_perform(curl.get());
+        }
+        {
+            std::lock_guard<std::mutex> guard(engine->m_lock);
+            item->endTick = GetTickCount();
+            item->result = rc;
+            if (item->status == E_Status_Runing) item->status = rc == CURLE_OK ? E_Status_Succeed : E_Status_Fail;
+            item->curl = nullptr;
+        }
+        curl.reset();
+        if (engine->OnConfigDownloaded(item) == 0) {
             WriteLog("Download_Thread_Download_Cfg : succeed.\n");
             return 0;
         }
@@ -395,12 +413,19 @@ unsigned __stdcall DownloaderCurl::Download_Thread_Download_Cfg(void* arg) {
 }
 
 int DownloaderCurl::OnConfigDownloaded(DownloadItem* item) {
-    ResetState(true);
-    if (!item || !item->file) return E_POINTER;
-    fclose(item->file);
-    item->file = nullptr;
+    ResetState(false);
+    if (!item) return E_POINTER;
+    FILE* file;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        file = item->file;
+        item->file = nullptr;
+    }
+    if (!file) return E_POINTER;
+    fclose(file);
+    if (m_stopped) return E_ABORT;
     int result = E_FAIL;
-    std::wstring cfg = NarrowToWide(m_cfgPath);
-    if (FileExists(cfg)) result = LoadConfigFile(cfg, m_targetPath);
+    std::wstring cfg = Utf8ToWide(m_cfgPath);
+    if (FileExists(cfg)) result = LoadManifestFile(cfg, m_targetPath);
     return result;
 }

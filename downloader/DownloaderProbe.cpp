@@ -1,10 +1,12 @@
 // Mirror probing: echo, HEAD size and load probe for every manifest URL, then
 // the choice and order of the mirrors and the fallback mirror.
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <system_error>
+#include <thread>
 
+#include "CurlHandle.h"
 #include "DownloaderCurl.h"
 #include "IcmpPinger.h"
 #include "Log.h"
@@ -33,9 +35,9 @@ size_t AppendCapped(char* data, size_t size, size_t count, void* arg) {
     return n;
 }
 
-void SetProbeBounds(CURL* curl, std::atomic<bool>* stopped) {
+void SetProbeBounds(CURL* curl, long timeoutS, std::atomic<bool>* stopped) {
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, DownloaderCurl::kProbeConnectTimeoutS);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, DownloaderCurl::kProbeTimeoutS);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, timeoutS);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, DownloaderCurl::AbortWhenStopped);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, stopped);
@@ -47,61 +49,86 @@ const char* TrueFalse(bool v) { return v ? "true" : "false"; }
 
 }  // namespace
 
-int64_t DownloaderCurl::GetDownloadFileLenth(const char* url) {
-    CURL* curl = curl_easy_init();
-    if (!curl || !url) {
-        if (curl) curl_easy_cleanup(curl);
-        return -1;
-    }
-    curl_easy_setopt(curl, CURLOPT_URL, url);
-    curl_easy_setopt(curl, CURLOPT_HEADER, 1L);
-    curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, DiscardData);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "Lavf/55.13.102");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    SetProbeBounds(curl, &m_stopped);
+int64_t DownloaderCurl::HeadSize(const char* url, DeferredLog& log) {
+    CurlEasy curl = MakeCurlEasy();
+    if (!curl || !url) return -1;
+    SetBaseOptions(curl.get(), url, DiscardData, nullptr);
+    curl_easy_setopt(curl.get(), CURLOPT_HEADER, 1L);
+    curl_easy_setopt(curl.get(), CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(curl.get(), CURLOPT_USERAGENT, "Lavf/55.13.102");
+    curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L);
+    SetProbeBounds(curl.get(), kHeadTimeoutS, &m_stopped);
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        ApplyProxy(curl);
+        ApplyProxy(curl.get());
     }
-    CURLcode rc = curl_easy_perform(curl);
+    CURLcode rc = curl_easy_perform(curl.get());
     curl_off_t length = -1;
-    if (rc == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-    curl_easy_cleanup(curl);
-    WriteLog("Download_GetDownloadFileLenth : result(%d), url_err(%d).\n", static_cast<int>(length),
-             static_cast<int>(rc));
+    if (rc == CURLE_OK) curl_easy_getinfo(curl.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    log.Add("Download_GetDownloadFileLenth : result(%d), url_err(%d).\n", static_cast<int>(length),
+            static_cast<int>(rc));
     return static_cast<int64_t>(length);
 }
 
+int64_t DownloaderCurl::GetDownloadFileLenth(const char* url) {
+    DeferredLog log;
+    return HeadSize(url, log);
+}
+
 std::string DownloaderCurl::HttpGetText(std::string url) {
-    CURL* curl = curl_easy_init();
+    CurlEasy curl = MakeCurlEasy();
     if (!curl) return "error";
     CappedText body;
     body.limit = kLoadProbeBodyLimit;
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendCapped);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    SetProbeBounds(curl, &m_stopped);
-    CURLcode rc = curl_easy_perform(curl);
-    curl_easy_cleanup(curl);
+    SetBaseOptions(curl.get(), url.c_str(), AppendCapped, &body);
+    SetProbeBounds(curl.get(), kLoadProbeTimeoutS, &m_stopped);
+    CURLcode rc = curl_easy_perform(curl.get());
     if (rc == CURLE_WRITE_ERROR && body.capped) rc = CURLE_OK;
     return rc == CURLE_OK ? body.text : "error";
 }
 
-bool DownloaderCurl::GetNetworkNotFull(std::string url) {
+bool DownloaderCurl::AcceptsLoad(const std::string& url, DeferredLog& log) {
     if (IsFallbackHost(url)) return true;
     std::string host = ExtractUrlHost(url);
     if (host.empty()) return false;
     std::string reply = HttpGetText("https://" + host + "/flag.php");
-    WriteLog("Download : GetNetworkNotFull IP(%s), Result(%s).\n", host.c_str(), reply.c_str());
+    log.Add("Download : GetNetworkNotFull IP(%s), Result(%s).\n", host.c_str(), reply.c_str());
     if (SaysYes(reply)) return true;
     reply = HttpGetText("http://" + host + "/flag.php");
-    WriteLog("Download : GetNetworkNotFull IP(%s), Result(%s).\n", host.c_str(), reply.c_str());
+    log.Add("Download : GetNetworkNotFull IP(%s), Result(%s).\n", host.c_str(), reply.c_str());
     return SaysYes(reply);
+}
+
+bool DownloaderCurl::GetNetworkNotFull(std::string url) {
+    DeferredLog log;
+    return AcceptsLoad(url, log);
+}
+
+// The probes of one listed slot, in their order: a fallback slot is only
+// sized; any other is pinged, then sized, then asked for its load.
+void DownloaderCurl::ProbeSlot(int slot, UrlCfg& u, int64_t fileSize, bool fallbackSlot, DeferredLog& log) {
+    if (fallbackSlot) {
+        u.webSize = HeadSize(u.url, log);
+        u.valid = (u.webSize == fileSize);
+        u.cfgSize = fileSize;
+        u.host = FallbackHostMarkers().front();
+        return;
+    }
+    bool ok = PingUrlHost(u.url, &u.pingMs);
+    log.Add("Download_CheckPing: ID(%d), Invalid(%s), time(%d).\n", slot, TrueFalse(ok), static_cast<int>(u.pingMs));
+    u.pingOk = ok;
+    u.host = ExtractUrlHost(u.url);
+    if (!ok) {
+        u.valid = false;
+        return;
+    }
+    u.webSize = HeadSize(u.url, log);
+    u.valid = (u.webSize == fileSize);
+    u.cfgSize = fileSize;
+    // A fallback-host URL that reaches this point is never a candidate.
+    if (u.valid && !IsFallbackHost(u.url)) u.networkNotFull = AcceptsLoad(u.url, log);
+    log.Add("Download_CheckDownload: ID(%d), FileSizeConsistent(%s) NetworkNotFull(%s).\n", slot, TrueFalse(u.valid),
+            TrueFalse(u.networkNotFull));
 }
 
 int DownloaderCurl::CheckDownload(DownloadConfig& config) {
@@ -111,58 +138,51 @@ int DownloaderCurl::CheckDownload(DownloadConfig& config) {
         m_checked.clear();
     }
     m_usingFallback = false;
-    std::vector<UrlCfg> checked, candidates;
-    bool haveFallback = false;
-    UrlCfg fallback;
     const int64_t fileSize = static_cast<int64_t>(m_fileSize.load());
 
+    // Every normal slot is probed on a thread of its own; the fallback-host
+    // slots on one more, in their order, since the first of them whose size
+    // matches decides how the later ones are probed. Results and log lines
+    // are then taken in slot order, as if probed one after the other.
+    bool fallbackSlot[kMaxManifestUrls] = {};
+    DeferredLog logs[kMaxManifestUrls];
+    std::vector<std::thread> probes;
+    auto spawn = [&probes](std::function<void()> probe) {
+        try {
+            probes.emplace_back(probe);
+        } catch (const std::system_error&) {
+            probe();  // no thread to be had: probe here
+        }
+    };
+    for (int i = 0; i < kMaxManifestUrls; ++i) {
+        fallbackSlot[i] = config.urls[i].valid && IsFallbackHost(config.urls[i].url);
+        if (!config.urls[i].valid || fallbackSlot[i] || m_stopped) continue;
+        spawn([this, &config, &logs, fileSize, i] { ProbeSlot(i, config.urls[i], fileSize, false, logs[i]); });
+    }
+    int fallbackIndex = -1;
+    spawn([&] {
+        for (int i = 0; i < kMaxManifestUrls && !m_stopped; ++i) {
+            if (!fallbackSlot[i]) continue;
+            ProbeSlot(i, config.urls[i], fileSize, fallbackIndex < 0, logs[i]);
+            if (fallbackIndex < 0 && config.urls[i].valid) fallbackIndex = i;
+        }
+    });
+    // Each probe is bounded by its own time limits (echo, HEAD, load probe).
+    for (std::thread& t : probes) t.join();
+
+    std::vector<UrlCfg> checked, candidates;
     for (int i = 0; i < kMaxManifestUrls; ++i) {
         UrlCfg& u = config.urls[i];
-        // A stop ends probing: the rest is recorded as not usable.
+        // A stop ends probing: what was not probed is not usable.
         if (m_stopped) u.valid = false;
-        if (!u.valid) {
-            checked.push_back(u);
-            continue;
-        }
-        if (IsFallbackHost(u.url) && !haveFallback) {
-            int64_t size = GetDownloadFileLenth(u.url);
-            u.valid = (size == fileSize);
-            u.cfgSize = fileSize;
-            u.webSize = size;
-            u.host = FallbackHostMarkers().front();
-            if (u.valid) {
-                fallback = u;
-                haveFallback = true;
-            }
-            checked.push_back(u);
-            continue;
-        }
-        bool ok = PingUrlHost(u.url, &u.pingMs);
-        WriteLog("Download_CheckPing: ID(%d), Invalid(%s), time(%d).\n", i, TrueFalse(ok), static_cast<int>(u.pingMs));
-        u.pingOk = ok;
-        u.host = ExtractUrlHost(u.url);
-        if (!ok) {
-            u.valid = false;
-            checked.push_back(u);
-            continue;
-        }
-        int64_t size = GetDownloadFileLenth(u.url);
-        u.valid = (size == fileSize);
-        u.cfgSize = fileSize;
-        u.webSize = size;
-        if (u.valid && !IsFallbackHost(u.url)) {
-            u.networkNotFull = GetNetworkNotFull(u.url);
-            candidates.push_back(u);
-        }
+        if (u.valid && u.networkNotFull && !fallbackSlot[i]) candidates.push_back(u);
+        logs[i].Flush();
         checked.push_back(u);
-        WriteLog("Download_CheckDownload: ID(%d), FileSizeConsistent(%s) NetworkNotFull(%s).\n", i, TrueFalse(u.valid),
-                 TrueFalse(u.networkNotFull));
     }
-
+    const bool haveFallback = fallbackIndex >= 0 && !m_stopped;
+    const UrlCfg fallback = haveFallback ? config.urls[fallbackIndex] : UrlCfg();
     std::stable_sort(candidates.begin(), candidates.end(), ComparePing);
-    std::vector<UrlCfg> used;
-    for (const UrlCfg& c : candidates)
-        if (c.networkNotFull) used.push_back(c);
+    std::vector<UrlCfg> used = candidates;
 
     if (used.empty()) {
         WriteLog("Download_CheckDownload: Warring, m_vecUrlCfg.size() <= 0.\n");

@@ -2,11 +2,10 @@
 // per range on its own thread, the write path and the abort rule.
 #include <process.h>
 
-#include <curl/curl.h>
-
 #include <cstring>
 
 #include "AutoMutex.h"
+#include "CurlHandle.h"
 #include "DownloaderCurl.h"
 #include "Log.h"
 #include "Text.h"
@@ -14,29 +13,45 @@
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
 int DownloaderCurl::BeginDownload(DownloadConfig& config) {
-    if (m_shutdown) return E_ABORT;
+    // The items and the stream of a running download belong to its threads.
+    if (Busy() || m_shutdown) {
+        WriteLog("Download_BeginDownload : refused, a download is running.\n");
+        return kBusy;
+    }
+    JoinThreads();
+    ResetState(true);
+    return StartTransfer(config);
+}
+
+int DownloaderCurl::StartTransfer(DownloadConfig& config) {
+    if (m_shutdown || m_stopped) return E_ABORT;
     m_config = config;
     m_fileSize = static_cast<uint32_t>(config.fileSize);
     if (CheckDownload(config) != 0) {
         WriteLog("Error : BeginDownload (CheckDownload(siItem) != S_OK).\n");
-        m_state = E_State_Fail;
+        if (!m_stopped) m_state = E_State_Fail;
         SetError(E_Error_DownloadCheckUrlError);
         return E_FAIL;
     }
+    FILE* file;
     {
         AutoMutex lock(m_mutex.get());
+        if (m_stopped) return E_ABORT;
         CloseFile();
         m_fileSize = 0;
         m_written = 0;
         m_fileSize = static_cast<uint32_t>(config.fileSize);
-        m_file = _wfopen(NarrowToWide(m_config.targetPath).c_str(), L"wb");
+        // The narrow target path is UTF-8; the file is opened by its wide path.
+        m_targetWide = Utf8ToWide(m_config.targetPath);
+        m_file = _wfopen(m_targetWide.c_str(), L"wb");
         // Unbuffered: a full disk shows at the write that meets it.
         if (m_file) setvbuf(m_file, nullptr, _IONBF, 0);
+        file = m_file;
     }
     WriteLog("Download_BeginDownload : OpenFile(%d), Mutex(%d), File(%s).\n",
-             static_cast<int>(reinterpret_cast<uintptr_t>(m_file)),
+             static_cast<int>(reinterpret_cast<uintptr_t>(file)),
              static_cast<int>(reinterpret_cast<uintptr_t>(m_mutex.get())), m_config.targetPath);
-    if (!m_file) {
+    if (!file) {
         WriteLog("Download_BeginDownload : the target cannot be opened (%d).\n", errno);
         m_state = E_State_Fail;
         SetError(E_Error_CheckHashError);
@@ -45,11 +60,20 @@ int DownloaderCurl::BeginDownload(DownloadConfig& config) {
     return InitDownload();
 }
 
+std::shared_ptr<const std::string> DownloaderCurl::UrlTextLocked(const char* url) {
+    if (!url) return nullptr;
+    auto& text = m_urlTexts[url];
+    if (!text) text = std::make_shared<const std::string>(url);
+    return text;
+}
+
 DownloadItem* DownloaderCurl::InsertItemLocked(const DownloadItem& item) {
     int32_t id = static_cast<int32_t>(m_items.size());
     DownloadItem& entry = m_items[id];
     entry = item;
     entry.id = id;
+    entry.SetUrl(UrlTextLocked(item.url));
+    // The item holds its handle until its transfer thread takes it over.
     entry.curl = curl_easy_init();
     entry.thread = nullptr;
     entry.result = 0;
@@ -62,6 +86,9 @@ DownloadItem* DownloaderCurl::InsertItemLocked(const DownloadItem& item) {
 int DownloaderCurl::InitDownload() {
     std::vector<DownloadItem*> fresh;
     {
+        // The file lock orders the start against a stop: downloading never
+        // turns on after StopDownload turned it off.
+        AutoMutex fileLock(m_mutex.get());
         std::lock_guard<std::mutex> guard(m_lock);
         const int64_t n = static_cast<int64_t>(m_vecUrlCfg.size());
         if (n < 1) {
@@ -77,6 +104,7 @@ int DownloaderCurl::InitDownload() {
         // Never more ranges than bytes: no empty or reversed range.
         if (total > size) total = size;
         m_connections = static_cast<int>(total);
+        m_blockDigests.Reset(size, kBlockSize);
         m_items.clear();
         m_downloading = true;
         const int64_t chunk = total ? size / total : 0;
@@ -95,7 +123,10 @@ int DownloaderCurl::InitDownload() {
     // to end cannot take the others for finished.
     for (DownloadItem* item : fresh) BeginDownloadItem(item);
     uintptr_t thread = _beginthreadex(nullptr, 0, Download_Dispatch, this, 0, nullptr);
-    m_dispatchThread = reinterpret_cast<HANDLE>(thread);
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_dispatchThread = reinterpret_cast<HANDLE>(thread);
+    }
     WriteLog("Download_InitDownload : start download dispatch, thread(%d).\n", static_cast<int>(thread));
     if (fresh.empty()) CheckFinish(nullptr);  // an empty file: nothing to fetch, only to verify
     return 0;
@@ -104,8 +135,6 @@ int DownloaderCurl::InitDownload() {
 int DownloaderCurl::BeginDownloadItem(DownloadItem* item) {
     if (!item) return E_POINTER;
     CURL* curl;
-    std::string url;
-    int64_t start, end;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         if (!item->curl) item->curl = curl_easy_init();
@@ -113,92 +142,103 @@ int DownloaderCurl::BeginDownloadItem(DownloadItem* item) {
         item->result = 0;
         item->file = m_file;
         item->owner = this;
-        url = item->url ? item->url : "";
-        start = item->start;
-        end = item->end;
         if (curl) {
-            curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnWriteData);
-            curl_easy_setopt(curl, CURLOPT_WRITEDATA, item);
+            SetBaseOptions(curl, item->url ? item->url : "", OnWriteData, item);
             curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeaderData);
             curl_easy_setopt(curl, CURLOPT_HEADERDATA, item);
             curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
             curl_easy_setopt(curl, CURLOPT_PROGRESSFUNCTION, OnTransferProgress);
             curl_easy_setopt(curl, CURLOPT_PROGRESSDATA, item);
-            curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
             curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
             curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 5L);
             curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20000L);
             curl_easy_setopt(curl, CURLOPT_USERAGENT, "Downloader");
             curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-            curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-            if (end < (1LL << 32) && end <= static_cast<int64_t>(m_fileSize.load())) {
+            curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kTransferBufferSize);
+            if (item->end < (1LL << 32) && item->end <= static_cast<int64_t>(m_fileSize.load())) {
                 char range[64];
-                snprintf(range, sizeof(range), "%lld-%lld", static_cast<long long>(start), static_cast<long long>(end));
+                snprintf(range, sizeof(range), "%lld-%lld", static_cast<long long>(item->start),
+                         static_cast<long long>(item->end));
                 curl_easy_setopt(curl, CURLOPT_RANGE, range);
-                curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
             }
             ApplyProxy(curl);
         }
     }
     uintptr_t thread = curl ? _beginthreadex(nullptr, 0, Download_Internal, item, 0, nullptr) : 0;
-    std::lock_guard<std::mutex> guard(m_lock);
-    if (!thread) {
-        // No handle or no thread: a failed range, which the dispatcher restarts.
-        if (item->curl) curl_easy_cleanup(static_cast<CURL*>(item->curl));
-        item->curl = nullptr;
-        if (item->status == E_Status_Runing) item->status = E_Status_Fail;
-        return 0;
+    int id;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        id = item->id;
+        if (thread) {
+            item->thread = reinterpret_cast<HANDLE>(thread);
+        } else {
+            // No handle or no thread: a failed range, which the dispatcher restarts.
+            CurlEasy owned(static_cast<CURL*>(item->curl));
+            item->curl = nullptr;
+            if (item->status == E_Status_Runing) item->status = E_Status_Fail;
+        }
     }
-    item->thread = reinterpret_cast<HANDLE>(thread);
-    WriteLog("Download_BeginDownloadItem : id(%d) thread(%d).\n", item->id, static_cast<int>(thread));
+    if (thread) WriteLog("Download_BeginDownloadItem : id(%d) thread(%d).\n", id, static_cast<int>(thread));
     return 0;
 }
 
 unsigned __stdcall DownloaderCurl::Download_Internal(void* arg) {
     DownloadItem* item = static_cast<DownloadItem*>(arg);
-    if (!item) {
+    if (!item || !item->owner) {
         WriteLog("Download_Internal Error : pItem == NULL.\n");
         return 0;
     }
     DownloaderCurl* engine = item->owner;
-    CURL* curl;
+    CurlEasy curl;  // this thread owns the handle from here on
     {
         std::lock_guard<std::mutex> guard(engine->m_lock);
-        curl = static_cast<CURL*>(item->curl);
+        curl.reset(static_cast<CURL*>(item->curl));
     }
     if (!curl) {
         WriteLog("Download_Internal Error : pItem curl == NULL.\n");
         return 0;
     }
-    CURLcode rc = curl_easy_perform(curl);
+    CURLcode rc = curl_easy_perform(curl.get());
     int id, result, status;
+    int64_t pos, end;
     {
         std::lock_guard<std::mutex> guard(engine->m_lock);
         item->endTick = GetTickCount();
         item->result = rc;
+        pos = item->pos;
+        end = item->end;
         if (item->status == E_Status_Runing) {
-            if (rc == CURLE_OK && item->pos < item->end + 1) {
-                // The reply ended before the range did: a failed range, whose
-                // rest the dispatcher fetches again from the first missing byte.
-                WriteLog("Download_Internal : id(%d) ended short at %lld of %lld.\n", item->id,
-                         static_cast<long long>(item->pos), static_cast<long long>(item->end + 1));
-                item->result = CURLE_PARTIAL_FILE;
-            }
+            // A reply that ended before the range did is a failed range,
+            // whose rest the dispatcher fetches again from the first missing byte.
+            if (rc == CURLE_OK && item->pos < item->end + 1) item->result = CURLE_PARTIAL_FILE;
             item->status = item->result == CURLE_OK ? E_Status_Succeed : E_Status_Fail;
         }
-        curl_easy_cleanup(curl);
         item->curl = nullptr;
+        engine->NoteTransferEndLocked(*item);
         id = item->id;
         result = item->result;
         status = item->status;
     }
-    if (engine) engine->CheckFinish(item);
+    curl.reset();
+    if (rc == CURLE_OK && result == CURLE_PARTIAL_FILE)
+        WriteLog("Download_Internal : id(%d) ended short at %lld of %lld.\n", id, static_cast<long long>(pos),
+                 static_cast<long long>(end + 1));
+    engine->CheckFinish(item);
     if (result != 0 && status != E_Status_StopByDispatch)
         WriteLog("Download_Internal ERROR ID(%d), Result(%d).\n", id, result);
     else
         WriteLog("Download_Internal Finish (%d).\n", id);
     return 0;
+}
+
+void DownloaderCurl::NoteTransferEndLocked(const DownloadItem& item) {
+    if (!item.url) return;
+    // A mirror that delivers is healthy again; one that failed without a byte
+    // counts towards being passed over.
+    if (item.pos > item.start)
+        m_failuresInRow[item.url] = 0;
+    else if (item.status == E_Status_Fail)
+        ++m_failuresInRow[item.url];
 }
 
 size_t DownloaderCurl::OnHeaderData(char* data, size_t size, size_t count, void* arg) {
@@ -218,7 +258,7 @@ size_t DownloaderCurl::OnHeaderData(char* data, size_t size, size_t count, void*
     return n;
 }
 
-bool DownloaderCurl::AcceptReply(DownloadItem* item) {
+bool DownloaderCurl::AcceptReplyLocked(DownloadItem* item, DeferredLog& log) {
     long code = 0;
     curl_easy_getinfo(static_cast<CURL*>(item->curl), CURLINFO_RESPONSE_CODE, &code);
     const int64_t size = static_cast<int64_t>(m_fileSize.load());
@@ -226,9 +266,9 @@ bool DownloaderCurl::AcceptReply(DownloadItem* item) {
     bool ok = (code == 206 && item->replyStart == item->start) ||
               (code == 200 && item->start == 0 && item->end == size - 1);
     if (!ok)
-        WriteLog("Download_OnWriteData : id(%d) refused reply, status(%ld) start(%lld), wanted %lld-%lld.\n", item->id,
-                 code, static_cast<long long>(item->replyStart), static_cast<long long>(item->start),
-                 static_cast<long long>(item->end));
+        log.Add("Download_OnWriteData : id(%d) refused reply, status(%ld) start(%lld), wanted %lld-%lld.\n", item->id,
+                code, static_cast<long long>(item->replyStart), static_cast<long long>(item->start),
+                static_cast<long long>(item->end));
     return ok;
 }
 
@@ -236,32 +276,36 @@ size_t DownloaderCurl::OnWriteData(char* data, size_t size, size_t count, void* 
     DownloadItem* item = static_cast<DownloadItem*>(arg);
     if (!item || !item->owner) return 0;
     DownloaderCurl* engine = item->owner;
-    AutoMutex lock(engine->m_mutex.get());
-    if (!lock.locked()) return 0;
-    size_t n = size * count;
-    int64_t pos;
+    DeferredLog log;  // written after the locks are released
+    std::vector<BlockDigests::Job> complete;
+    size_t w = 0;
     {
-        std::lock_guard<std::mutex> guard(engine->m_lock);
-        if (!item->replyChecked) {
-            item->replyChecked = true;
-            item->replyOk = engine->AcceptReply(item);
+        AutoMutex lock(engine->m_mutex.get());
+        if (!lock.locked()) return 0;
+        size_t n = size * count;
+        int64_t pos;
+        {
+            std::lock_guard<std::mutex> guard(engine->m_lock);
+            if (!item->replyChecked) {
+                item->replyChecked = true;
+                item->replyOk = engine->AcceptReplyLocked(item, log);
+            }
+            if (!item->replyOk) return 0;
+            pos = item->pos;
+            if (pos > item->end + 1) return 0;
+            if (pos + static_cast<int64_t>(n) > item->end + 1) n = static_cast<size_t>(item->end + 1 - pos);
         }
-        if (!item->replyOk) return 0;
-        pos = item->pos;
-        if (pos > item->end + 1) return 0;
-        if (pos + static_cast<int64_t>(n) > item->end + 1) n = static_cast<size_t>(item->end + 1 - pos);
-    }
-    bool failed = false;
-    size_t w = engine->WriteAt(data, n, pos, &failed);
-    if (failed) {
-        // A target that takes no more bytes (a full disk) cannot be
-        // completed by fetching again: the download fails now.
-        WriteLog("Download_OnWriteData : write failed at %lld (%d).\n", static_cast<long long>(pos), errno);
-        engine->SetError(E_Error_CheckHashError);
-        engine->Finish(E_State_Fail, E_Download_Fail, static_cast<unsigned>(engine->m_written.load()),
-                       static_cast<long>(engine->m_fileSize.load()));
-    }
-    {
+        bool failed = false;
+        w = engine->WriteAt(data, n, pos, &failed);
+        if (failed) {
+            // A target that takes no more bytes (a full disk) cannot be
+            // completed by fetching again: the download fails now.
+            log.Add("Download_OnWriteData : write failed at %lld (%d).\n", static_cast<long long>(pos), errno);
+            engine->SetError(E_Error_CheckHashError);
+            engine->Finish(E_State_Fail, E_Download_Fail, static_cast<unsigned>(engine->m_written.load()),
+                           static_cast<long>(engine->m_fileSize.load()));
+        }
+        if (w) engine->m_blockDigests.Written(pos, static_cast<int64_t>(w), complete);
         std::lock_guard<std::mutex> guard(engine->m_lock);
         item->pos += static_cast<int64_t>(w);
         uint32_t now = GetTickCount();
@@ -270,6 +314,9 @@ size_t DownloaderCurl::OnWriteData(char* data, size_t size, size_t count, void* 
             item->lastDataTick = now;
         }
     }
+    // Blocks this write completed are hashed now, on this thread and outside
+    // the locks, while the other transfers go on.
+    for (const BlockDigests::Job& job : complete) engine->m_blockDigests.Hash(engine->m_targetWide, job);
     return w;
 }
 

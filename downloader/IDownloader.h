@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -123,7 +124,7 @@ struct DownloadItem {
     int64_t start = 0;
     int64_t pos = 0;
     int64_t end = 0;
-    const char* url = nullptr;  // text of a UrlCfg of the engine, not owned
+    const char* url = nullptr;  // the mirror's URL text, kept alive by urlText
     void* curl = nullptr;       // libcurl easy handle while the transfer runs
     int result = 0;
     FILE* file = nullptr;
@@ -134,19 +135,28 @@ struct DownloadItem {
     uint32_t endTick = 0;
     uint32_t speed = 0;
     int32_t status = E_Status_Runing;
+    // Not among the records. The URL text url points into, shared by every
+    // copy, so a copy (GetProgress) stays readable after the engine is gone.
+    std::shared_ptr<const std::string> urlText;
     // The reply is looked at (status, Content-Range) before its first byte
     // is written; a reply for other bytes than the range's is refused.
     bool replyChecked = false;
     bool replyOk = false;
     int64_t replyStart = -1;  // first byte named by Content-Range, -1 without one
+    int retries = 0;          // starts of this range in a row that received no byte
+
+    void SetUrl(std::shared_ptr<const std::string> text) {
+        urlText = std::move(text);
+        url = urlText ? urlText->c_str() : nullptr;
+    }
 };
 
 struct DownloadProgress {
     int32_t connections = 0;
     uint64_t fileSize = 0;
     uint64_t written = 0;
-    // A copy; its URL pointers point into the engine, so read it only while
-    // the engine exists.
+    // A copy; its URL texts are its own, so it may be read after the engine
+    // is released (its handles and streams are only values then).
     std::map<int, DownloadItem> items;
 };
 

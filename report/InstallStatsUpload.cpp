@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "CurlHandle.h"
 #include "HttpTransfer.h"
 #include "InstallStatsReporter.h"
 #include "JFile.h"
@@ -25,12 +26,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::seconds kCheckGrace{2};
 
 struct CurlHandle {
-    CURL* curl = curl_easy_init();
-    curl_httppost* form = nullptr;
-    ~CurlHandle() {
-        if (curl) curl_easy_cleanup(curl);
-        if (form) curl_formfree(form);
-    }
+    CurlEasy curl = MakeCurlEasy();
+    CurlFormBuilder form;
 };
 
 report_http::TransferLimits UploadLimits(Clock::time_point deadline) {
@@ -62,14 +59,10 @@ bool ReadAttachment(const std::string& narrowPath, std::string& bytes, std::stri
 
 // Posts the handle's form to url with the options of every statistics upload.
 CURLcode PostForm(CurlHandle& handle, const std::string& url, std::string& reply) {
-    curl_easy_setopt(handle.curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(handle.curl, CURLOPT_POST, 1L);
-    curl_easy_setopt(handle.curl, CURLOPT_HTTPPOST, handle.form);
-    curl_easy_setopt(handle.curl, CURLOPT_WRITEFUNCTION, &AppendToString);
-    curl_easy_setopt(handle.curl, CURLOPT_WRITEDATA, &reply);
-    curl_easy_setopt(handle.curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle.curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    return curl_easy_perform(handle.curl);
+    SetBaseOptions(handle.curl.get(), url.c_str(), &AppendToString, &reply);
+    curl_easy_setopt(handle.curl.get(), CURLOPT_POST, 1L);
+    curl_easy_setopt(handle.curl.get(), CURLOPT_HTTPPOST, handle.form.get());
+    return curl_easy_perform(handle.curl.get());
 }
 
 // The service accepts a report with {"result": {"res": true}}; nothing else counts.
@@ -174,25 +167,21 @@ bool InstallStatsReporter::Upload(const std::string& url, const std::string& rep
     CurlHandle handle;
     if (!handle.curl) return false;
     report_http::TransferGuard guard(UploadLimits(deadline));
-    if (!guard.Apply(handle.curl)) {
+    if (!guard.Apply(handle.curl.get())) {
         WriteLog("InstallStatsReporter: report not sent, time limit reached\n");
         return false;
     }
 
-    curl_httppost* last = nullptr;
-    curl_formadd(&handle.form, &last, CURLFORM_COPYNAME, "index", CURLFORM_COPYCONTENTS, "common_soft_install",
-                 CURLFORM_END);
-    curl_formadd(&handle.form, &last, CURLFORM_COPYNAME, "json_data", CURLFORM_COPYCONTENTS, report.c_str(),
-                 CURLFORM_CONTENTSLENGTH, static_cast<long>(report.size()), CURLFORM_END);
+    handle.form.Add(CURLFORM_COPYNAME, "index", CURLFORM_COPYCONTENTS, "common_soft_install");
+    handle.form.Add(CURLFORM_COPYNAME, "json_data", CURLFORM_COPYCONTENTS, report.c_str(), CURLFORM_CONTENTSLENGTH,
+                    static_cast<long>(report.size()));
     // The file is read here rather than opened by libcurl, whose narrow open
     // would miss a path outside the ANSI code page's reach.
     std::string attachment, fileName;
     if (ReadAttachment(filePath, attachment, fileName)) {
-        curl_formadd(&handle.form, &last, CURLFORM_COPYNAME, "upload_type", CURLFORM_COPYCONTENTS, type.c_str(),
-                     CURLFORM_END);
-        curl_formadd(&handle.form, &last, CURLFORM_COPYNAME, "upload_file", CURLFORM_BUFFER, fileName.c_str(),
-                     CURLFORM_BUFFERPTR, attachment.data(), CURLFORM_BUFFERLENGTH,
-                     static_cast<long>(attachment.size()), CURLFORM_END);
+        handle.form.Add(CURLFORM_COPYNAME, "upload_type", CURLFORM_COPYCONTENTS, type.c_str());
+        handle.form.Add(CURLFORM_COPYNAME, "upload_file", CURLFORM_BUFFER, fileName.c_str(), CURLFORM_BUFFERPTR,
+                        attachment.data(), CURLFORM_BUFFERLENGTH, static_cast<long>(attachment.size()));
     }
 
     std::string reply;
@@ -217,10 +206,9 @@ bool InstallStatsReporter::UploadUserInfo(UserInfoUpload& info) {
     CurlHandle handle;
     if (!handle.curl) return false;
     report_http::TransferGuard guard(UploadLimits(Clock::time_point::max()));
-    if (!guard.Apply(handle.curl)) return false;
-    curl_httppost* last = nullptr;
-    curl_formadd(&handle.form, &last, CURLFORM_COPYNAME, "json_data", CURLFORM_COPYCONTENTS, text.c_str(),
-                 CURLFORM_CONTENTSLENGTH, static_cast<long>(text.size()), CURLFORM_END);
+    if (!guard.Apply(handle.curl.get())) return false;
+    handle.form.Add(CURLFORM_COPYNAME, "json_data", CURLFORM_COPYCONTENTS, text.c_str(), CURLFORM_CONTENTSLENGTH,
+                    static_cast<long>(text.size()));
     std::string reply;
     if (PostForm(handle, info.strUrl, reply) != CURLE_OK) return false;
     info.strReply = reply;

@@ -48,15 +48,13 @@ bool CreateWebStatsManager(const WebStatsConfig& config, std::shared_ptr<IWebSta
 
 // ---------------------------------------------------------------------------
 
-CurlPostSession::CurlPostSession() : curl_(curl_easy_init()) {}
+CurlPostSession::CurlPostSession() : curl_(MakeCurlEasy()) {}
 
-CurlPostSession::~CurlPostSession() {
-    if (curl_) curl_easy_cleanup(static_cast<CURL*>(curl_));
-}
+CurlPostSession::~CurlPostSession() = default;
 
 bool CurlPostSession::Post(const std::string& url, const std::string& body, std::string& reply,
                            std::chrono::steady_clock::time_point deadline, const std::atomic<bool>* cancel) {
-    CURL* curl = static_cast<CURL*>(curl_);
+    CURL* curl = curl_.get();
     if (!curl) {
         error_ = "curl_easy_init failed";
         return false;
@@ -67,22 +65,18 @@ bool CurlPostSession::Post(const std::string& url, const std::string& body, std:
     limits.deadline = deadline;
     limits.cancel = cancel;
 
-    curl_slist* headers = nullptr;
-    headers = curl_slist_append(headers, "Content-Type: application/json");
-    headers = curl_slist_append(headers, "charsets: utf-8");
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    CurlList headers;
+    AppendCurlList(headers, "Content-Type: application/json");
+    AppendCurlList(headers, "charsets: utf-8");
+    SetBaseOptions(curl, url.c_str(), &AppendToString, &reply);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
     curl_easy_setopt(curl, CURLOPT_HEADER, 0L);
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 0L);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &AppendToString);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "utilities");
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
 
     CURLcode result = CURLE_OK;
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -97,8 +91,7 @@ bool CurlPostSession::Post(const std::string& url, const std::string& body, std:
         if (result == CURLE_OK) break;
         if (cancel && cancel->load()) break;
     }
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
-    curl_slist_free_all(headers);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);  // the list goes with this call
     if (result != CURLE_OK) {
         reply.clear();
         error_ = curl_easy_strerror(result);

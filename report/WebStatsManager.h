@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "CurlHandle.h"
 #include "JsonObject.h"
 
 struct WebStatsConfig {
@@ -77,7 +78,7 @@ public:
     const std::string& GetError() const { return error_; }
 
 private:
-    void* curl_ = nullptr;
+    CurlEasy curl_;
     std::string error_;
 };
 

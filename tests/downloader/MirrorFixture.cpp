@@ -170,6 +170,28 @@ Digests PayloadDigests(const std::string& name) {
     return d;
 }
 
+namespace {
+std::wstring EngineLogPath() { return testing_support::TempFolder() + L"\\downloader-tests.log"; }
+}  // namespace
+
+EngineLog::EngineLog() : start_(testing_support::ReadFileBytes(EngineLogPath()).size()) {}
+
+std::vector<std::string> EngineLog::LinesWith(const std::string& text) const {
+    std::string bytes = testing_support::ReadFileBytes(EngineLogPath());
+    std::vector<std::string> lines;
+    size_t p = start_;
+    while (p < bytes.size()) {
+        size_t e = bytes.find('\n', p);
+        if (e == std::string::npos) break;
+        std::string line = bytes.substr(p, e - p);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        size_t at = line.find(text);
+        if (at != std::string::npos) lines.push_back(line.substr(at));
+        p = e + 1;
+    }
+    return lines;
+}
+
 std::string Manifest(const std::string& name, const std::vector<std::string>& urls, int version) {
     Digests d = PayloadDigests(name);
     std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<download size=\"" + std::to_string(d.size) +

@@ -9,8 +9,8 @@
 
 namespace mirrors {
 
-// Mirror n's address (n from 2 to 9), on this build tree's own loopback
-// addresses: nginx serves mirrors 2-5, our misbehaving server 6-9.
+// Mirror n's address (n from 2 to 11), on this build tree's own loopback
+// addresses: nginx serves mirrors 2-5 and 10, our misbehaving server 6-9 and 11.
 std::string Host(int n);
 
 struct Request {
@@ -67,6 +67,18 @@ struct Digests {
     int64_t size = 0;
 };
 Digests PayloadDigests(const std::string& name);
+
+// The engine's log lines (the tests' log file) written after construction,
+// each from the first occurrence of a text on.
+class EngineLog {
+public:
+    EngineLog();
+    std::vector<std::string> LinesWith(const std::string& text) const;
+    int Count(const std::string& text) const { return static_cast<int>(LinesWith(text).size()); }
+
+private:
+    size_t start_;
+};
 
 // A manifest for the payload with the given URLs.
 std::string Manifest(const std::string& name, const std::vector<std::string>& urls, int version = 1);

@@ -4,13 +4,13 @@
   mirror_fixture.py start DIR [--net 127.X.Y] [--lifetime S] [--rate BYTES_PER_S] [--big-size BYTES]
   mirror_fixture.py stop DIR
 
-The mirrors listen on loopback addresses NET.2 to NET.9 (all of 127/8 is
+The mirrors listen on loopback addresses NET.2 to NET.11 (all of 127/8 is
 loopback), so fixtures of several build trees on one machine never meet;
 without --net, NET is derived from a digest of DIR (net_for).
 start makes a certificate with IP names, the payload files, and starts
-  - nginx on NET.2-NET.5, ports 80 and 443 (well-behaved mirrors;
+  - nginx on NET.2-NET.5 and NET.10, ports 80 and 443 (well-behaved mirrors;
     --rate caps every connection),
-  - our own server on NET.6-NET.9, ports 80 and 443, whose misbehaviour
+  - our own server on NET.6-NET.9 and NET.11, ports 80 and 443, whose misbehaviour
     per host is read from DIR/scenario.json before every request,
   - an ICMP listener that logs every echo request to those hosts.
 Every request goes to DIR/requests.log (nginx: DIR/nginx-requests.log) and
@@ -29,6 +29,10 @@ scenario.json: {"NET.6": {...}, ...}; keys of a host (all optional):
   short_by        end every ranged body that many bytes early (connection closed)
   corrupt_first   flip body byte N of the first reply longer than N (once per
                   scenario); its log entry names the file offset in "corrupted"
+  reset_once      body bytes, then a reset, for the first file reply only (once
+                  per scenario)
+  dead            every request, and every reply still being sent, ends at once
+                  with a reset (checked every 0.1 s while sending)
 """
 import hashlib
 import json
@@ -55,8 +59,9 @@ def net_for(path):
 
 
 def use_net(net):
-    NGINX_HOSTS[:] = ["%s.%d" % (net, i) for i in range(2, 6)]
-    OWN_HOSTS[:] = ["%s.%d" % (net, i) for i in range(6, 10)]
+    # The tests use mirrors 2 to 9; the benchmark needs five of each kind.
+    NGINX_HOSTS[:] = ["%s.%d" % (net, i) for i in (2, 3, 4, 5, 10)]
+    OWN_HOSTS[:] = ["%s.%d" % (net, i) for i in (6, 7, 8, 9, 11)]
     ALL_HOSTS[:] = NGINX_HOSTS + OWN_HOSTS
 
 
@@ -267,7 +272,23 @@ class OwnServer:
         text += "Connection: close\r\n\r\n"
         conn.sendall(text.encode("latin-1"))
 
+    @staticmethod
+    def reset(conn):
+        conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+
+    def first_time(self, entry, cfg, key):
+        """True once per host, key and scenario."""
+        token = (entry["host"], key, cfg.get("_stamp"))
+        with self.once_lock:
+            if token in self.once:
+                return False
+            self.once.add(token)
+            return True
+
     def answer(self, conn, cfg, method, path, headers, scheme, entry):
+        if cfg.get("dead"):
+            self.reset(conn)
+            return
         if cfg.get("latency"):
             time.sleep(float(cfg["latency"]))
         if path.split("?")[0] == "/flag.php":
@@ -337,21 +358,26 @@ class OwnServer:
         shared = self.bucket(entry["host"], float(cfg["host_rate"])) if cfg.get("host_rate") else None
         stall = cfg.get("stall_after")
         reset = cfg.get("reset_after")
+        if cfg.get("reset_once") is not None and self.first_time(entry, cfg, "reset_once"):
+            reset = int(cfg["reset_once"])
         corrupt = set(cfg.get("corrupt_at", []))
         every = int(cfg.get("corrupt_every", 0))
         burst = cfg.get("burst")
         if cfg.get("corrupt_first") is not None and end - first > int(cfg["corrupt_first"]):
-            key = (entry["host"], cfg.get("_stamp"))
-            with self.once_lock:
-                if key not in self.once:
-                    self.once.add(key)
-                    corrupt.add(first + int(cfg["corrupt_first"]))
-                    entry["corrupted"] = first + int(cfg["corrupt_first"])
+            if self.first_time(entry, cfg, "corrupt_first"):
+                corrupt.add(first + int(cfg["corrupt_first"]))
+                entry["corrupted"] = first + int(cfg["corrupt_first"])
         sent_in_burst = 0
         pos = first
+        looked = time.time()
         while pos < end:
             if time.time() > self.deadline:
                 return
+            if time.time() - looked > 0.1:
+                looked = time.time()
+                if self.scenario.host(entry["host"]).get("dead"):
+                    self.reset(conn)
+                    return
             n = min(16384, end - pos)
             if stall is not None and entry["bytes"] + n > stall:
                 n = stall - entry["bytes"]
@@ -361,7 +387,7 @@ class OwnServer:
             if reset is not None and entry["bytes"] + n > reset:
                 n = reset - entry["bytes"]
                 if n <= 0:
-                    conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                    self.reset(conn)
                     return
             if burst and sent_in_burst >= int(burst[0]):
                 time.sleep(float(burst[1]))

@@ -255,11 +255,26 @@ TEST_F(Probe, SilentAndLyingMirrorsDoNotStallProbing) {
     ProbeEngine engine(kSize);
     DownloadConfig config = ConfigFor({mirrors::Url(mirrors::Host(9), kFile), mirrors::Url(mirrors::Host(8), kFile),
                                        mirrors::Url(mirrors::Host(7), kFile), mirrors::Url(mirrors::Host(2), kFile)});
+    mirrors::EngineLog log;
     DWORD start = GetTickCount();
     ASSERT_EQ(engine.CheckDownload(config), 0);
     DWORD elapsed = GetTickCount() - start;
-    // Two silent mirrors, each bounded by the probe's total time-out.
-    EXPECT_LT(elapsed, 2 * (DownloaderCurl::kProbeTimeoutS + 3) * 1000u);
+    // Two silent mirrors, probed at once, each HEAD bounded: one bound in all,
+    // not the sum.
+    EXPECT_GE(elapsed, DownloaderCurl::kHeadTimeoutS * 1000u - 200);
+    EXPECT_LT(elapsed, (DownloaderCurl::kHeadTimeoutS + 2) * 1000u);
+    // The log reads as if the slots were probed one after the other.
+    std::vector<std::string> slotLines = log.LinesWith("Download_");
+    std::vector<std::string> expected = {
+        "Download_CheckPing: ID(0), Invalid(true)", "Download_GetDownloadFileLenth : result(-1), url_err(28)",
+        "Download_CheckDownload: ID(0), FileSizeConsistent(false)",
+        "Download_CheckPing: ID(1)", "Download_GetDownloadFileLenth : result(-1), url_err(28)",
+        "Download_CheckDownload: ID(1), FileSizeConsistent(false)",
+        "Download_CheckPing: ID(2)", "Download_GetDownloadFileLenth : result(-1), url_err(0)",
+        "Download_CheckDownload: ID(2), FileSizeConsistent(false)",
+        "Download_CheckPing: ID(3)", "Download_GetDownloadFileLenth : result(3670016), url_err(0)"};
+    ASSERT_GE(slotLines.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(slotLines[i].substr(0, expected[i].size()), expected[i]) << i;
     auto checked = engine.GetCheckedUrlList();
     EXPECT_FALSE(checked[0].valid);
     EXPECT_EQ(checked[0].webSize, -1);

@@ -9,14 +9,19 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <set>
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "Digest.h"
 #include "DownloaderCurl.h"
+#include "Log.h"
 #include "MirrorFixture.h"
 #include "TestSupport.h"
 #include "Text.h"
@@ -49,7 +54,7 @@ public:
     // Starts and waits as the installer does: downloading off and event 4 or 5.
     bool Download(const std::string& manifest, const std::wstring& target, DWORD deadlineMs) {
         manifest_ = manifest;
-        std::string narrow = WideToNarrow(target);
+        std::string narrow = WideToUtf8(target);
         DWORD start = GetTickCount();
         engine_->StartWithConfigData(manifest_.c_str(), static_cast<int>(manifest_.size()), narrow);
         return Wait(start, deadlineMs);
@@ -98,13 +103,14 @@ private:
     std::string manifest_;
 };
 
+// Upper-case hex, as the payload's digests are written.
 std::string Md5Of(const std::wstring& path) {
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f) return "";
-    char buffer[64] = {};
-    GetFileHash(f, buffer, sizeof(buffer));
-    fclose(f);
-    return buffer;
+    Md5Hasher hasher;
+    unsigned char digest[16];
+    if (!hasher.HashFile(path.c_str(), digest)) return "";
+    std::string hex = hasher.ToHexString();
+    for (char& c : hex) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return hex;
 }
 
 std::vector<std::string> Hosts(std::initializer_list<int> last, bool https = false) {
@@ -150,6 +156,7 @@ protected:
 
 TEST_F(Transfer, CleanDownloadFromSeveralMirrors) {
     mirrors::Log log;
+    mirrors::EngineLog lines;
     EngineRun run;
     ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, Hosts({2, 3, 6, 7}, true)), target_, 30000));
     ExpectVerified(run);
@@ -191,32 +198,68 @@ TEST_F(Transfer, CleanDownloadFromSeveralMirrors) {
     for (const auto& h : run.engine().GetHostSizeList()) kb += h.sizeKB;
     EXPECT_NEAR(static_cast<double>(kb), digests_.size / 1024.0, 8);
     EXPECT_LT(run.Release(), 5000u);
+    // The engine's own account of it.
+    EXPECT_EQ(lines.Count("Download_BeginDownloadItem : id("), 8);
+    EXPECT_EQ(lines.Count("Download_InitDownload : start download dispatch, thread("), 1);
+    EXPECT_EQ(lines.Count("Download_CheckFinish : Finish download."), 1);
+    EXPECT_EQ(lines.Count("Download_Dispatch Begining."), 1);
+    EXPECT_EQ(lines.Count("Download_Dispatch Endding."), 1);
+    EXPECT_EQ(lines.Count("Download_CheckDownload: ID("), 4);
 }
 
-TEST_F(Transfer, OneFlippedByteRefetchesExactlyThatBlockElsewhere) {
-    mirrors::SetScenario({{6, R"({"corrupt_first": 1000})"}});
+TEST_F(Transfer, FlippedByteIsFetchedAgainFromAMirrorThatDidNotWriteIt) {
+    // Two mirrors: both wrote into every block, so the bad block comes back
+    // in parts, each from the other mirror. Four: some mirror wrote none of
+    // the bad block, which comes back whole from it, once.
+    struct Case { std::vector<std::string> urls; bool wholeBlock; } cases[] = {
+        {Hosts({6, 2}), false},
+        {Hosts({6, 2, 3, 4}), true},
+    };
+    for (const auto& c : cases) {
+        mirrors::SetScenario({{6, R"({"corrupt_first": 1000})"}});
+        mirrors::Log log;
+        EngineRun run;
+        target_ = dir_ / (std::to_wstring(c.urls.size()) + L".exe");
+        ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, c.urls), target_, 30000));
+        ExpectVerified(run);
+        Sleep(300);
+        auto gets = mirrors::Only(log.Requests(), "GET", "/download/");
+        const mirrors::Request* spoiled = nullptr;
+        for (const auto& r : gets)
+            if (r.corrupted >= 0) spoiled = &r;
+        ASSERT_NE(spoiled, nullptr) << "the mirror flipped nothing";
+        const int64_t bad = spoiled->corrupted;
+        const int64_t block = bad / 1048576 * 1048576;
+        const int64_t blockEnd = std::min<int64_t>(block + 1048575, digests_.size - 1);
+        int again = 0, whole = 0;
+        for (const auto& r : gets) {
+            if (r.t <= spoiled->t) continue;
+            if (r.first() <= bad && bad <= r.last()) {
+                ++again;
+                EXPECT_NE(r.host, mirrors::Host(6)) << r.range;  // never from the mirror that spoiled it
+            }
+            if (r.first() == block && r.last() == blockEnd) ++whole;
+        }
+        EXPECT_EQ(again, 1) << c.urls.size() << " mirrors";
+        EXPECT_EQ(whole, c.wholeBlock ? 1 : 0) << c.urls.size() << " mirrors";
+        EXPECT_FALSE(run.engine().GetRepairLink().empty());
+    }
+}
+
+TEST_F(Transfer, BlockThatStaysBadEndsWithRepairFail) {
+    // Both mirrors spoil the same byte every time: the block is fetched again
+    // a bounded number of times, then the download fails.
+    mirrors::SetScenario({{6, R"({"corrupt_at": [1000]})"}, {7, R"({"corrupt_at": [1000]})"}});
     mirrors::Log log;
     EngineRun run;
-    ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, Hosts({6, 2, 3})), target_, 30000));
-    ExpectVerified(run);
+    ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, Hosts({6, 7})), target_, 40000));
+    ExpectFailed(run, E_Error_RepairFailError);
     Sleep(300);
-    auto gets = mirrors::Only(log.Requests(), "GET", "/download/");
-    int64_t corrupted = -1;
-    for (const auto& r : gets)
-        if (r.corrupted >= 0) corrupted = r.corrupted;
-    ASSERT_GE(corrupted, 0) << "the mirror flipped nothing";
-    const int64_t block = corrupted / 1048576 * 1048576;
-    const int64_t blockEnd = std::min<int64_t>(block + 1048575, digests_.size - 1);
-    int repairs = 0;
-    for (const auto& r : gets) {
-        if (r.first() == block && r.last() == blockEnd && r.t > 0) {
-            ++repairs;
-            EXPECT_NE(r.host, mirrors::Host(6));  // never from the mirror that gave the bad bytes
-        }
-    }
-    EXPECT_EQ(repairs, 1);
-    EXPECT_FALSE(run.engine().GetRepairLink().empty());
-    EXPECT_EQ(run.engine().GetRepairLink().find(mirrors::Host(6)), std::string::npos);
+    int covering = 0;
+    for (const auto& r : mirrors::Only(log.Requests(), "GET", "/download/"))
+        if (r.first() <= 1000 && r.last() >= 1000) ++covering;
+    EXPECT_GE(covering - 1, 1);  // fetched again at least once,
+    EXPECT_LE(covering - 1, DownloaderCurl::kRepairRoundsPerBlock);  // and no more than the rounds allow
 }
 
 TEST_F(Transfer, MirrorThatAlwaysCorruptsIsRepairedFromTheOthers) {
@@ -281,11 +324,39 @@ TEST_F(Transfer, ResetMidRangeIsRestartedFromTheFirstMissingByte) {
 
 TEST_F(Transfer, RepliesForOtherBytesAreRefused) {
     // One mirror ignores Range (200, whole file), one ends every range short,
-    // one answers with an error page: none of it lands at a range's start.
+    // one answers with an error page: none of it lands at a range's start,
+    // and the bytes each kept back come from another mirror.
     mirrors::SetScenario({{6, R"({"ignore_range": true})"}, {7, R"({"short_by": 1000})"}, {8, R"({"status": 404})"}});
+    mirrors::Log log;
+    mirrors::EngineLog lines;
     EngineRun run;
     ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, Hosts({6, 7, 8, 2})), target_, 40000));
     ExpectVerified(run);
+    Sleep(300);
+    auto gets = mirrors::Only(log.Requests(), "GET", "/download/");
+    auto fetchedElsewhere = [&](const mirrors::Request& kept, int64_t from) {
+        for (const auto& r : gets)
+            if (r.t > kept.t && r.host != kept.host && r.first() == from) return true;
+        return false;
+    };
+    int refused = 0, short_ = 0;
+    for (const auto& r : gets) {
+        if (r.host == mirrors::Host(6) || r.host == mirrors::Host(8)) {
+            ++refused;
+            EXPECT_NE(r.status, 206) << r.host;
+            EXPECT_TRUE(fetchedElsewhere(r, r.first())) << r.host << " " << r.range;
+        } else if (r.host == mirrors::Host(7)) {
+            ++short_;
+            EXPECT_EQ(r.bytes, r.last() - r.first() + 1 - 1000);
+            EXPECT_TRUE(fetchedElsewhere(r, r.last() + 1 - 1000)) << r.range;
+        }
+    }
+    EXPECT_GE(refused, 4);
+    EXPECT_GE(short_, 2);
+    // The engine said why: the status and first byte of each refused reply.
+    EXPECT_GE(lines.Count("refused reply, status(200)"), 2);
+    EXPECT_GE(lines.Count("refused reply, status(404)"), 2);
+    EXPECT_GE(lines.Count("Download_Internal ERROR ID("), refused + short_);
 }
 
 TEST_F(Transfer, AllMirrorsDyingWithoutFallbackFails) {
@@ -319,14 +390,16 @@ TEST_F(Transfer, FallbackAloneCarriesTheDownload) {
 }
 
 TEST_F(Transfer, FailedRangeMovesToTheFallback) {
-    mirrors::SetScenario({{6, R"({"reset_after": 0})"}});
+    // Three normal mirrors (so the fallback carries no range of its own) that
+    // refuse every range: with no other live mirror, each failed range moves
+    // to the fallback, and each move is recorded with the host it left.
+    mirrors::SetScenario({{6, R"({"reset_after": 0})"}, {7, R"({"reset_after": 0})"}, {9, R"({"reset_after": 0})"}});
     EngineRun run;
-    std::vector<std::string> urls = Hosts({6});
+    std::vector<std::string> urls = Hosts({6, 7, 9});
     urls.push_back(mirrors::FallbackUrl(mirrors::Host(8), kFile));
     ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, urls), target_, 30000));
     ExpectVerified(run);
     EXPECT_TRUE(run.engine().IsUsingFallback());
-    // The dying mirror's ranges were restarted on the fallback.
     DownloadProgress progress;
     run.engine().GetProgress(&progress);
     int replaced = 0;
@@ -334,10 +407,18 @@ TEST_F(Transfer, FailedRangeMovesToTheFallback) {
         const DownloadItem& item = entry.second;
         if (item.status == E_Status_Replaced) {
             ++replaced;
-            EXPECT_NE(std::string(item.url).find(mirrors::Host(6)), std::string::npos);
+            EXPECT_FALSE(IsFallbackHost(item.url)) << item.url;
         }
     }
-    EXPECT_GE(replaced, 1);
+    EXPECT_GE(replaced, 6);
+    auto switches = run.engine().GetUrlSwitchList();
+    ASSERT_GE(switches.size(), 1u);
+    for (const auto& record : switches) {
+        EXPECT_TRUE(record.host == mirrors::Host(6) || record.host == mirrors::Host(7) || record.host == mirrors::Host(9))
+            << record.host;
+        EXPECT_EQ(record.reason, E_Switch_Fail);
+    }
+    EXPECT_NEAR(run.engine().GetFallbackSizeKB(), digests_.size / 1024.0, 8);
 }
 
 TEST_F(Transfer, TargetThatAlreadyMatchesNeedsNoTraffic) {
@@ -372,11 +453,281 @@ TEST_F(Transfer, FewerBytesThanRangesGivesNoEmptyRange) {
     for (const auto& r : gets) EXPECT_EQ(r.first(), r.last()) << r.range;
 }
 
+TEST_F(Transfer, MirrorsDyingAfterDataEndTheDownloadOnce) {
+    // Ranges finish on one mirror while the other two are slow; then every
+    // mirror dies (running replies reset, new requests refused). Mirrors that
+    // once delivered must not pass the failed ranges between them for ever.
+    mirrors::SetScenario({{7, R"({"rate": 60000})"}, {8, R"({"rate": 60000})"}});
+    EngineRun run;
+    std::string manifest = mirrors::Manifest(kFile, Hosts({6, 7, 8}));
+    const DWORD start = GetTickCount();
+    run.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToUtf8(target_));
+    DownloadProgress progress;
+    bool finished = false;
+    while (!finished && GetTickCount() - start < 20000) {
+        Sleep(50);
+        run.engine().GetProgress(&progress);
+        for (const auto& entry : progress.items) finished |= entry.second.status == E_Status_Succeed;
+    }
+    ASSERT_TRUE(finished) << "no range finished";
+    mirrors::SetScenario({{6, R"({"dead": true})"}, {7, R"({"dead": true})"}, {8, R"({"dead": true})"}});
+    const DWORD died = GetTickCount();
+    ASSERT_TRUE(run.Wait(died, 30000)) << "no outcome 30 s after the mirrors died";
+    ExpectFailed(run, E_Error_DispatchFailError);
+    Sleep(2500);  // nothing more happens after the outcome
+    EXPECT_EQ(run.Finals(), 1);
+    run.engine().GetProgress(&progress);
+    EXPECT_LT(progress.items.size(), 60u);  // bounded retries, not a new range every pass
+    EXPECT_FALSE(run.engine().GetLastFailLink().empty());
+}
+
+TEST_F(Transfer, OneResetIsSurvivedWithoutAnotherMirror) {
+    // One mirror, no fallback: a reset mid-range, or before the first byte,
+    // is retried on the same mirror after a pause.
+    for (const char* scenario : {R"({"reset_once": 150000})", R"({"reset_once": 0})"}) {
+        mirrors::SetScenario({{6, scenario}});
+        mirrors::Log log;
+        EngineRun run;
+        target_ = dir_ / (L"reset" + std::to_wstring(strlen(scenario)) + L".exe");
+        ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, Hosts({6})), target_, 30000)) << scenario;
+        ExpectVerified(run);
+        DownloadProgress progress;
+        run.engine().GetProgress(&progress);
+        int replaced = 0;
+        for (const auto& entry : progress.items) replaced += entry.second.status == E_Status_Replaced;
+        EXPECT_EQ(replaced, 1) << scenario;
+        Sleep(300);
+        // The retry asked the same mirror for the rest, a second or more later.
+        auto gets = mirrors::Only(log.Requests(), "GET", "/download/");
+        const mirrors::Request* reset = nullptr;
+        for (const auto& r : gets)
+            if (r.bytes < r.last() - r.first() + 1 && !reset) reset = &r;
+        ASSERT_NE(reset, nullptr) << scenario;
+        bool retried = false;
+        for (const auto& r : gets)
+            retried |= r.host == reset->host && r.t >= reset->t + 1.0 && r.first() >= reset->first() &&
+                       r.first() <= reset->first() + reset->bytes && r.last() == reset->last();
+        EXPECT_TRUE(retried) << scenario;
+    }
+}
+
+TEST_F(Transfer, StopAtAnyMomentEndsWithoutALaterEvent) {
+    // Right after the start (while the manifest thread resets and loads),
+    // while probing, and while transferring: after StopDownload returns, the
+    // callback is never called again and nothing downloads.
+    mirrors::SetScenario({{6, R"({"rate": 200000, "latency": 0.3})"}, {7, R"({"rate": 200000})"}});
+    std::string manifest = mirrors::Manifest(kFile, Hosts({6, 7}));
+    for (DWORD delay : {0u, 5u, 150u, 600u, 1500u}) {
+        EngineRun run;
+        run.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToUtf8(target_));
+        if (delay) Sleep(delay);
+        run.engine().StopDownload();
+        const size_t seen = run.Events().size();
+        EXPECT_FALSE(run.engine().IsDownloading()) << delay;
+        Sleep(3000);
+        EXPECT_EQ(run.Events().size(), seen) << "events after the stop, delay " << delay;
+        EXPECT_FALSE(run.engine().IsDownloading()) << delay;
+        EXPECT_EQ(run.Finals(), 0) << delay;
+        EXPECT_LT(run.Release(), 10000u);
+    }
+    {
+        // During the fetch of a manifest by URL.
+        std::wstring served = mirrors::Folder() + L"\\www\\download\\stop-" + std::to_wstring(GetCurrentProcessId()) + L".xml";
+        ASSERT_TRUE(testing_support::WriteFileBytes(served, manifest));
+        std::string name = WideToUtf8(served.substr(served.rfind(L'\\') + 1));
+        EngineRun run;
+        ASSERT_EQ(run.engine().StartWithConfigUrl(mirrors::Url(mirrors::Host(6), name), WideToUtf8(target_)), 0);
+        Sleep(100);
+        run.engine().StopDownload();
+        const size_t seen = run.Events().size();
+        Sleep(3000);
+        EXPECT_EQ(run.Events().size(), seen);
+        EXPECT_EQ(run.Finals(), 0);
+        EXPECT_FALSE(run.engine().IsDownloading());
+        run.Release();
+        DeleteFileW(served.c_str());
+    }
+}
+
+namespace {
+
+// The engine under test for the log callback, and what the callback found.
+DownloaderCurl* g_logEngine = nullptr;
+std::atomic<int> g_logLines{0}, g_logUnderLock{0};
+
+// Runs on the thread that logged: the engine's lock must be free for others
+// meanwhile, or the debug window reading the engine would wait on the logger.
+int LogLineProbe(const char*) {
+    ++g_logLines;
+    auto read = std::async(std::launch::async, [] {
+        std::vector<UrlCfg> used = g_logEngine->GetUsedUrlList();
+        DownloadProgress progress;
+        g_logEngine->GetProgress(&progress);
+    });
+    if (read.wait_for(std::chrono::milliseconds(3000)) != std::future_status::ready) ++g_logUnderLock;
+    return 0;
+}
+
+}  // namespace
+
+TEST_F(Transfer, LogLinesAreWrittenOutsideTheEngineLock) {
+    // Probing, a refused reply, a reset, a stall, a repair and the end: every
+    // line reaches the log callback while other threads can read the engine.
+    mirrors::SetScenario({{6, R"({"corrupt_first": 1000})"}, {7, R"({"reset_after": 100000})"},
+                          {8, R"({"status": 404})"}});
+    EngineRun run;
+    g_logEngine = &run.engine();
+    ILog::GetInstance()->SetCallback(LogLineProbe);
+    const bool ended = run.Download(mirrors::Manifest(kFile, Hosts({6, 7, 8, 2})), target_, 40000);
+    ILog::GetInstance()->SetCallback(nullptr);
+    ASSERT_TRUE(ended);
+    ExpectVerified(run);
+    EXPECT_GT(g_logLines.load(), 30);
+    EXPECT_EQ(g_logUnderLock.load(), 0);
+    run.Release();
+    g_logEngine = nullptr;
+}
+
+TEST_F(Transfer, StartsAndLoadsAreRefusedWhileRunning) {
+    mirrors::SetScenario({{6, R"({"rate": 300000})"}, {7, R"({"rate": 300000})"}});
+    std::string manifest = mirrors::Manifest(kFile, Hosts({6, 7}));
+    std::wstring manifestFile = dir_ / L"manifest.xml";
+    ASSERT_TRUE(testing_support::WriteFileBytes(manifestFile, manifest));
+    EngineRun run;
+    run.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToUtf8(target_));
+    DownloadProgress progress;
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < 15000) {
+        run.engine().GetProgress(&progress);
+        if (progress.written > 100000) break;
+        Sleep(50);
+    }
+    ASSERT_GT(progress.written, 100000u);
+    // Either would free the items and the stream under the running transfers.
+    EXPECT_EQ(run.engine().LoadConfigFile(manifestFile, WideToUtf8(dir_ / L"other.exe")), DownloaderCurl::kBusy);
+    DownloadConfig config;
+    EXPECT_EQ(run.engine().BeginDownload(config), DownloaderCurl::kBusy);
+    ASSERT_TRUE(run.Wait(start, 40000));
+    ExpectVerified(run);
+    EXPECT_FALSE(testing_support::FileExists(dir_ / L"other.exe"));
+}
+
+TEST_F(Transfer, ProgressCopiesOutliveTheEngine) {
+    EngineRun run;
+    std::vector<std::string> urls = Hosts({2, 3});
+    ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, urls), target_, 30000));
+    DownloadProgress progress;
+    run.engine().GetProgress(&progress);
+    run.Release();
+    // Whatever reuses the engine's memory, the copy reads its own texts.
+    std::vector<std::string> filler(200, std::string(1040, 'x'));
+    ASSERT_FALSE(progress.items.empty());
+    for (const auto& entry : progress.items) {
+        ASSERT_NE(entry.second.url, nullptr);
+        EXPECT_TRUE(std::string(entry.second.url) == urls[0] || std::string(entry.second.url) == urls[1])
+            << entry.second.url;
+    }
+}
+
+TEST_F(Transfer, TargetFolderOutsideTheCodePage) {
+    // The target path is UTF-8: Cyrillic and CJK folder names, neither of
+    // which the ANSI code page can spell.
+    ScratchFolder folder{L"\u0437\u0430\u0433\u0440\u0443\u0437\u043a\u0430-\u4e0b\u8f7d"};
+    const std::wstring target = folder / L"\u5b89\u88c5-setup.exe";
+    EngineRun run;
+    ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, Hosts({2, 3})), target, 30000));
+    EXPECT_EQ(run.Final().event, 5);
+    EXPECT_EQ(Md5Of(target), digests_.whole);
+    // Already there: the early finish reads it by the same path.
+    EngineRun again;
+    ASSERT_TRUE(again.Download(mirrors::Manifest(kFile, Hosts({2, 3})), target, 10000));
+    EXPECT_EQ(again.engine().GetErrorName(), "NoNeedDownload");
+    // The manifest fetched by URL lands beside it as ".cfg".
+    std::wstring served = mirrors::Folder() + L"\\www\\download\\cjk-" + std::to_wstring(GetCurrentProcessId()) + L".xml";
+    ASSERT_TRUE(testing_support::WriteFileBytes(served, mirrors::Manifest(kFile, Hosts({2, 3}))));
+    const std::wstring second = folder / L"\u7b2c\u4e8c.exe";
+    EngineRun byUrl;
+    DWORD start = GetTickCount();
+    ASSERT_EQ(byUrl.engine().StartWithConfigUrl(mirrors::Url(mirrors::Host(2), WideToUtf8(served.substr(served.rfind(L'\\') + 1))),
+                                                WideToUtf8(second)), 0);
+    ASSERT_TRUE(byUrl.Wait(start, 30000));
+    EXPECT_EQ(byUrl.Final().event, 5);
+    EXPECT_TRUE(testing_support::FileExists(second + L".cfg"));
+    EXPECT_EQ(Md5Of(second), digests_.whole);
+    DeleteFileW(served.c_str());
+}
+
+TEST_F(Transfer, SplitGivesTheFreeConnectionTheSecondHalf) {
+    // The fast mirror's ranges end first; the next pass cuts the slow
+    // mirror's largest range and fetches its second half on the fast one.
+    mirrors::SetScenario({{6, R"({"rate": 150000})"}});
+    mirrors::Log log;
+    EngineRun run;
+    ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, Hosts({6, 2})), target_, 40000));
+    ExpectVerified(run);
+    Sleep(300);
+    auto gets = mirrors::Only(log.Requests(), "GET", "/download/");
+    DownloadProgress progress;
+    run.engine().GetProgress(&progress);
+    int splits = 0;
+    for (const auto& old : mirrors::ForHost(gets, mirrors::Host(6))) {
+        for (const auto& half : gets) {
+            // The new GET runs from inside the old range to its very end.
+            if (half.host != mirrors::Host(2) || half.t <= old.t || half.first() <= old.first() ||
+                half.first() > old.last() || half.last() != old.last())
+                continue;
+            ++splits;
+            EXPECT_EQ(half.status, 206);
+            // The old transfer stopped at (about) the new one's start.
+            EXPECT_LT(old.bytes, old.last() - old.first() + 1);
+            EXPECT_GE(old.first() + old.bytes, half.first());
+        }
+    }
+    EXPECT_GE(splits, 1);
+    int cut = 0;
+    for (const auto& entry : progress.items) {
+        const DownloadItem& item = entry.second;
+        for (const auto& other : progress.items) {
+            // The shortened range ends one or two bytes into the new one.
+            if (other.second.start > item.start && other.second.start <= item.end && item.end - other.second.start < 2 &&
+                other.second.end > item.end)
+                ++cut;
+        }
+    }
+    EXPECT_GE(cut, 1);
+}
+
+TEST_F(Transfer, StallRulesSpareLateRangesAndTheFallback) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> urls;
+        std::map<int, std::string> scenario;
+    } cases[] = {
+        // Past 90 % of the file a silent range is left to finish.
+        {"late", Hosts({6, 2}), {{6, R"({"burst": [900000, 8]})"}}},
+        // A silent range on the fallback mirror is never moved.
+        {"fallback", {mirrors::Url(mirrors::Host(6), kFile), mirrors::FallbackUrl(mirrors::Host(8), kFile)},
+         {{6, R"({"head_length": "wrong"})"}, {8, R"({"burst": [400000, 8]})"}}},
+    };
+    for (const auto& c : cases) {
+        mirrors::SetScenario(c.scenario);
+        EngineRun run;
+        target_ = dir_ / (std::wstring(c.name, c.name + strlen(c.name)) + L".exe");
+        ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, c.urls), target_, 60000)) << c.name;
+        ExpectVerified(run);
+        EXPECT_GE(run.elapsedMs, 7000u) << c.name;  // it waited for the silent ranges
+        DownloadProgress progress;
+        run.engine().GetProgress(&progress);
+        for (const auto& entry : progress.items) EXPECT_NE(entry.second.status, E_Status_StopByDispatch) << c.name;
+        EXPECT_TRUE(run.engine().GetUrlSwitchList().empty()) << c.name;
+    }
+}
+
 TEST_F(Transfer, StopAndReleaseMidTransfer) {
     mirrors::SetScenario({{6, R"({"rate": 100000})"}, {7, R"({"rate": 100000})"}});
     EngineRun run;
     std::string manifest = mirrors::Manifest(kFile, Hosts({6, 7}));
-    run.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToNarrow(target_));
+    run.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToUtf8(target_));
     DWORD start = GetTickCount();
     DownloadProgress progress;
     while (GetTickCount() - start < 15000) {
@@ -397,13 +748,13 @@ TEST_F(Transfer, StopAndReleaseMidTransfer) {
     // A release without a stop, in the middle of the transfer.
     EngineRun second;
     second.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()),
-                                        WideToNarrow(dir_ / L"second.exe"));
+                                        WideToUtf8(dir_ / L"second.exe"));
     Sleep(1500);
     EXPECT_LT(second.Release(), 10000u);
     // And the asynchronous release the installer uses.
     IDownloader* third = nullptr;
     ASSERT_EQ(CreateDownloader(&third), 1);
-    third->StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToNarrow(dir_ / L"third.exe"));
+    third->StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToUtf8(dir_ / L"third.exe"));
     Sleep(1000);
     EXPECT_EQ(ReleaseDownloaderAsync(third), 1);
     Sleep(3000);
@@ -439,6 +790,8 @@ TEST_F(Transfer, ManifestErrors) {
         {replace("version=\"1\"", "version=\"2\""), E_State_NeedUpdate, E_Error_NeedUpdateDownload},
         {replace("version=\"1\"", ""), E_State_NeedUpdate, E_Error_ConfigLoadVersionError},
         {replace("size=\"3670016\"", ""), E_State_Fail, E_Error_ConfigLoadFileSizeError},
+        {replace("size=\"3670016\"", "size=\"0\""), E_State_Fail, E_Error_ConfigLoadFileSizeError},
+        {replace("size=\"3670016\"", "size=\"-5\""), E_State_Fail, E_Error_ConfigLoadFileSizeError},
         {replace("<url size=\"1\">", "<url>"), E_State_Fail, E_Error_ConfigLoadUrlSizeError},
         {replace("<url size=\"1\">", "<url size=\"3\">"), E_State_Fail, E_Error_ConfigLoadUrlError},
         {longUrl, E_State_Fail, E_Error_ConfigLoadUrlError},
@@ -472,7 +825,7 @@ TEST_F(Transfer, ManifestErrors) {
     {
         EngineRun run;
         DWORD start = GetTickCount();
-        run.engine().StartWithConfigData(nullptr, 0, WideToNarrow(target_));
+        run.engine().StartWithConfigData(nullptr, 0, WideToUtf8(target_));
         EXPECT_TRUE(run.Wait(start, 5000));
         EXPECT_EQ(run.Final().event, 4);
         EXPECT_EQ(run.engine().GetState(), E_State_Fail);
@@ -484,11 +837,11 @@ TEST_F(Transfer, ManifestErrors) {
 TEST_F(Transfer, ManifestFetchedFromAUrl) {
     std::wstring served = mirrors::Folder() + L"\\www\\download\\manifest-" + std::to_wstring(GetCurrentProcessId()) + L".xml";
     ASSERT_TRUE(testing_support::WriteFileBytes(served, mirrors::Manifest(kFile, Hosts({2, 3}))));
-    std::string name = WideToNarrow(served.substr(served.rfind(L'\\') + 1));
+    std::string name = WideToUtf8(served.substr(served.rfind(L'\\') + 1));
     {
         EngineRun run;
         DWORD start = GetTickCount();
-        ASSERT_EQ(run.engine().StartWithConfigUrl(mirrors::Url(mirrors::Host(2), name), WideToNarrow(target_)), 0);
+        ASSERT_EQ(run.engine().StartWithConfigUrl(mirrors::Url(mirrors::Host(2), name), WideToUtf8(target_)), 0);
         ASSERT_TRUE(run.Wait(start, 30000));
         ExpectVerified(run);
         EXPECT_TRUE(testing_support::FileExists(target_ + L".cfg"));
@@ -498,14 +851,14 @@ TEST_F(Transfer, ManifestFetchedFromAUrl) {
         // Three attempts, one failure event after the last.
         EngineRun run;
         DWORD start = GetTickCount();
-        ASSERT_EQ(run.engine().StartWithConfigUrl(mirrors::Url(mirrors::Host(2), "gone.xml"), WideToNarrow(dir_ / L"b.exe")), 0);
+        ASSERT_EQ(run.engine().StartWithConfigUrl(mirrors::Url(mirrors::Host(2), "gone.xml"), WideToUtf8(dir_ / L"b.exe")), 0);
         ASSERT_TRUE(run.Wait(start, 30000));
         EXPECT_EQ(run.Finals(), 1);
         EXPECT_EQ(run.Final().event, 4);
         EXPECT_EQ(run.engine().GetErrorName(), "ConfigDownloadError");
     }
     EngineRun run;
-    EXPECT_EQ(run.engine().StartWithConfigUrl(std::string(600, 'u'), WideToNarrow(target_)), E_INVALIDARG);
+    EXPECT_EQ(run.engine().StartWithConfigUrl(std::string(600, 'u'), WideToUtf8(target_)), E_INVALIDARG);
     EXPECT_EQ(run.engine().StartWithConfigUrl(mirrors::Url(mirrors::Host(2), "x.xml"), std::string(257, 'p')), E_INVALIDARG);
 }
 
@@ -513,7 +866,7 @@ TEST_F(Transfer, StopWhileProbingEndsWithoutAnOutcome) {
     mirrors::SetScenario({{6, R"({"head_hang": true})"}});
     EngineRun run;
     std::string manifest = mirrors::Manifest(kFile, Hosts({6, 2}));
-    run.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToNarrow(target_));
+    run.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToUtf8(target_));
     EXPECT_TRUE(run.engine().IsDownloading());  // on from the start, through probing
     Sleep(1000);
     run.engine().StopDownload();

@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "AutoMutex.h"
+#include "BlockDigests.h"
+#include "Digest.h"
 #include "DownloaderCurl.h"
 #include "IcmpPinger.h"
 #include "TestSupport.h"
@@ -444,4 +446,53 @@ TEST(DownloaderFigures, HostSizesMatchHostsExactly) {
     EXPECT_EQ(sizes[1].sizeKB, 30);
     EXPECT_EQ(sizes[2].sizeKB, 5);
     EXPECT_DOUBLE_EQ(engine.GetFallbackSizeKB(), 5.0);
+}
+
+// --- block digests ----------------------------------------------------------
+
+TEST(BlockDigestsTest, BlocksAreHashedWhenCompleteAndForgottenWhenWrittenAgain) {
+    ScratchFolder dir(L"blocks");
+    const std::wstring path = dir / L"file.bin";
+    std::string bytes(2500, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + 3);
+    ASSERT_TRUE(testing_support::WriteFileBytes(path, bytes));
+    auto md5 = [&](size_t from, size_t length) {
+        Md5Hasher hasher;
+        unsigned char digest[16];
+        hasher.HashBuffer(bytes.data() + from, length, digest);
+        return hasher.ToHexString();
+    };
+
+    BlockDigests digests;
+    digests.Reset(2500, 1000);  // two whole blocks and a short one
+    ASSERT_EQ(digests.Count(), 3u);
+    std::vector<BlockDigests::Job> jobs;
+    digests.Written(1200, 800, jobs);  // out of order, overlapping, across blocks
+    digests.Written(0, 600, jobs);
+    EXPECT_TRUE(jobs.empty());
+    digests.Written(500, 750, jobs);   // completes blocks 0 and 1
+    ASSERT_EQ(jobs.size(), 2u);
+    EXPECT_EQ(jobs[0].block, 0u);
+    EXPECT_EQ(jobs[1].block, 1u);
+    digests.Written(2000, 500, jobs);  // the short last block
+    ASSERT_EQ(jobs.size(), 3u);
+    for (const auto& job : jobs) digests.Hash(path, job);
+    EXPECT_EQ(digests.Current(0), md5(0, 1000));
+    EXPECT_EQ(digests.Current(1), md5(1000, 1000));
+    EXPECT_EQ(digests.Current(2), md5(2000, 500));
+
+    // A write into a complete block (a repair, a split's overlap) makes its
+    // digest stale; a hash of the older state is not kept.
+    std::vector<BlockDigests::Job> again;
+    digests.Written(100, 10, again);
+    EXPECT_EQ(digests.Current(0), "");
+    ASSERT_EQ(again.size(), 1u);
+    digests.Hash(path, jobs[0]);
+    EXPECT_EQ(digests.Current(0), "");
+    digests.Hash(path, again[0]);
+    EXPECT_EQ(digests.Current(0), md5(0, 1000));
+    // Bytes past the end of the file count for nothing.
+    digests.Written(2400, 500, again);
+    EXPECT_EQ(digests.Current(2), "");
+    EXPECT_EQ(HashFileRange(nullptr, 0, 10), "");
 }

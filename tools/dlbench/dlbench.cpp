@@ -53,12 +53,9 @@ int CountLines(const std::string& text, const char* what) {
 }
 
 std::string FileMd5(const std::wstring& path) {
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f) return "";
-    char buffer[64] = {};
-    GetFileHash(f, buffer, sizeof(buffer));
-    fclose(f);
-    return buffer;
+    Md5Hasher hasher;
+    unsigned char digest[16];
+    return hasher.HashFile(path.c_str(), digest) ? hasher.ToHexString() : "";
 }
 
 std::string Escape(const std::string& s) {
@@ -117,7 +114,7 @@ int wmain(int argc, wchar_t** argv) {
     DownloaderCurl* engine = new DownloaderCurl;
     engine->SetCallback(callback);
     const DWORD start = GetTickCount();
-    engine->StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToNarrow(target));
+    engine->StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToUtf8(target));
     bool ended = false;
     while ((GetTickCount() - start) / 1000.0 < deadline) {
         if (!engine->IsDownloading() && finalEvent) {
