@@ -488,7 +488,10 @@ TEST_F(UploadTest, ClosedBeforeInstallReportsCancel) {
     std::string flat = Text(reports[1], "flat");
     EXPECT_THAT(flat, ::testing::HasSubstr("install.install_status\ts\tcancel\n"));
     EXPECT_THAT(flat, ::testing::HasSubstr("install.download_second\ti\t0\ninstall.download_time_string\ts\t00:00:00\n"));
-    EXPECT_THAT(flat, ::testing::HasSubstr("install.app_run_second\ti\t1\ninstall.app_runtime_string\ts\t00:00:01\n"));
+    // At least the second slept; a loaded machine may add one more.
+    const bool oneSecond = flat.find("install.app_run_second\ti\t1\ninstall.app_runtime_string\ts\t00:00:01\n") != std::string::npos;
+    const bool twoSeconds = flat.find("install.app_run_second\ti\t2\ninstall.app_runtime_string\ts\t00:00:02\n") != std::string::npos;
+    EXPECT_TRUE(oneSecond || twoSeconds) << flat;
     EXPECT_THAT(PartNames(reports[1]), ElementsAre("index", "json_data"));
 }
 
