@@ -69,6 +69,12 @@ void DrawPageText(HDC dc, HFONT font, COLORREF colour, const std::wstring& text,
     DrawTextW(dc, text.c_str(), -1, &rect, format);
 }
 
+// The painters' copy of the shown picture, made by the first painting that needs it.
+bool EnsureBuffer(uint32_t*& buffer, size_t count) {
+    if (!buffer) buffer = new (std::nothrow) uint32_t[count];
+    return buffer != nullptr;
+}
+
 void PaintList(const std::vector<CommonCtrl*>& controls, HDC dc) {
     for (CommonCtrl* control : controls)
         if (control) control->Paint(dc);
@@ -237,10 +243,7 @@ void SetupDlg::PaintInstallPage() {
     if (!canvas) return;
     HDC dc = canvas.memory();
 
-    if (!pDisplayBuffer) {
-        pDisplayBuffer = new (std::nothrow) uint32_t[count];
-        if (!pDisplayBuffer) return;
-    }
+    if (!EnsureBuffer(pDisplayBuffer, count)) return;
     std::memcpy(pDisplayBuffer, pFrameBuffers[index], count * sizeof(uint32_t));
     canvas.PutPixels(pDisplayBuffer, width, height);
     if (nRenderStage == 1) {
@@ -263,10 +266,7 @@ void SetupDlg::PaintFinishPage() {
     if (!canvas) return;
     HDC dc = canvas.memory();
 
-    if (!pDisplayBuffer) {
-        pDisplayBuffer = new (std::nothrow) uint32_t[count];
-        if (!pDisplayBuffer) return;
-    }
+    if (!EnsureBuffer(pDisplayBuffer, count)) return;
     const pixels::Frame frame{pDisplayBuffer, width, height};
     pixels::Fill(frame, kWhitePixel);
     pixels::DrawPicture(frame, bmBackground, 0, 0);

@@ -2,7 +2,7 @@
 # harness's display; the pages at another DPI are painted by a child process
 # (a process reads its DPI when it starts).
 add_library(setup_paint_fixture STATIC paint_fixture.cpp)
-target_link_libraries(setup_paint_fixture PUBLIC setup_app)
+target_link_libraries(setup_paint_fixture PUBLIC setup_app skin_test_util)
 
 add_executable(setup_paint_probe paint_probe.cpp)
 target_link_libraries(setup_paint_probe PRIVATE setup_paint_fixture setup_resources skin_resources)

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "SetupDlg.h"
+#include "SkinTestUtil.h"
 
 namespace paint_test {
 
@@ -83,7 +84,6 @@ Picture CaptureWindow(HWND wnd);
 bool SaveBmp(const Picture& picture, const std::wstring& path);
 Picture LoadBmp(const std::wstring& path);
 
-// Handles pending messages for about ms milliseconds.
-void Pump(DWORD ms);
+using skin_test::Pump;
 
 }  // namespace paint_test

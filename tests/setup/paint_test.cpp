@@ -16,6 +16,7 @@
 #include "DownloadFigures.h"
 #include "RendererPixels.h"
 #include "SkinBitmap.h"
+#include "SkinCtrls.h"
 #include "TestSupport.h"
 #include "Text.h"
 
@@ -336,6 +337,36 @@ TEST_F(PaintPageTest, ShownSpeedNeverJumpsWhenBytesFall) {
     EXPECT_GT(figure, 5) << "the percent is drawn";
 }
 
+TEST_F(PaintPageTest, OpenOptionsPanelExtendsThePageAndLeavesTheEditBoxAlone) {
+    // The panel open: the window reaches design y 580, the path box is a
+    // real child window (here a dark rectangle, to see it is not painted over).
+    dlg.pChkCustom = new CheckButtonCtrlEx(dlg.wnd(), RECT{474, 359, 609, 385});
+    dlg.pChkCustom->SetCheck(1);
+    dlg.vecPaintCtrls.push_back(dlg.pChkCustom);
+    dlg.rcEditPath = RECT{44, 460, 549, 486};
+    dlg.hEditPath = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_BLACKRECT, 44, 460, 505, 26, dlg.wnd(),
+                                    nullptr, GetModuleHandleW(nullptr), nullptr);
+    SetWindowPos(dlg.wnd(), nullptr, 0, 0, 622, 580, SWP_NOMOVE | SWP_NOZORDER);
+    Pump(50);
+    dlg.Show(Page::Ready);
+    const Picture before = CaptureWindow(dlg.wnd());
+    dlg.OnPaint();
+    const Picture shown = CaptureWindow(dlg.wnd());
+    ASSERT_EQ(shown.height, 580);
+    EXPECT_EQ(shown.At(10, 100), kWhite);
+    EXPECT_EQ(shown.At(10, 380), kBand);
+    EXPECT_EQ(shown.At(10, 420), 0xFCFEFFu) << "the panel below the design height";
+    EXPECT_EQ(shown.At(10, 575), 0xFCFEFFu);
+    EXPECT_EQ(shown.At(43, 470), 0xFCFEFFu) << "beside the edit box";
+    for (int y = 461; y < 485; y += 3)
+        for (int x = 45; x < 548; x += 7) {
+            ASSERT_EQ(shown.At(x, y), before.At(x, y)) << "the edit box at " << x << "," << y;
+            ASSERT_NE(shown.At(x, y), 0xFCFEFFu) << "the edit box at " << x << "," << y;
+        }
+    DestroyWindow(dlg.hEditPath);
+    dlg.hEditPath = nullptr;
+}
+
 TEST(DownloadSpeedMeterTest, FallingBytesCountAsNoProgressAndRestartTheSample) {
     DownloadSpeedMeter meter;
     EXPECT_EQ(meter.Sample(2000000, 10000), 200000u);    // 2 MB over the first 10 s
@@ -435,26 +466,12 @@ TEST_F(PaintPageTest, MissingOrOversizedPicturesDrawTheRest) {
 
 class PaintDpiTest : public ::testing::TestWithParam<int> {
 protected:
-    static void SetLogPixels(int dpi) {
-        HKEY key = nullptr;
-        const DWORD value = dpi;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                            nullptr) == 0) {
-            RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-            RegCloseKey(key);
-        }
-        if (RegCreateKeyExW(HKEY_CURRENT_CONFIG, L"Software\\Fonts", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                            nullptr) == 0) {
-            RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-            RegCloseKey(key);
-        }
-    }
-    void TearDown() override { SetLogPixels(96); }
+    void TearDown() override { skin_test::SetLogPixels(96); }
 };
 
 TEST_P(PaintDpiTest, EveryPageAtTheDisplayScale) {
     const int dpi = GetParam();
-    SetLogPixels(dpi);
+    skin_test::SetLogPixels(dpi);
     ScratchFolder scratch(L"paint_dpi");
     // ORVANE_PAINT_SHOTS keeps the pictures for a look.
     wchar_t keep[MAX_PATH] = {};
