@@ -294,6 +294,22 @@ public:
     std::thread m_workerThread;  // the install or the uninstall worker
     // Asked of the worker by the close handler: end the road at the next step.
     std::atomic<bool> bStopWork{false};
+
+    // ---- Painting and renderer support (SetupDlgPaint.cpp, SoftwareRenderer.cpp)
+    // The renderer's geometry, pictures and buffers (OnInitDialog calls it
+    // once; a second call changes nothing), and their release (the
+    // destructor calls it once the render and paint threads have ended).
+    void PrepareRenderer();
+    void ReleaseRenderer();
+    // One painter at a time: the paint thread and WM_PAINT on the
+    // user-interface thread both run OnPaint, which takes this lock. It
+    // guards pDisplayBuffer, m_pageBuffer, nReadIndex's hand-over and the
+    // shown-speed sample.
+    std::mutex m_paintLock;
+    // Where the download and failed pages compose their picture: their own,
+    // so the render thread's pWorkBuffer never carries a download picture
+    // into an install frame.
+    std::vector<uint32_t> m_pageBuffer;  // m_paintLock
 };
 
 // Process-wide values that belong with the dialog.

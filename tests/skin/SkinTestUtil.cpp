@@ -173,6 +173,21 @@ void MouseAt(int x, int y, DWORD buttonFlags) {
     SendInput(1, &input, sizeof(input));
 }
 
+void SetLogPixels(int dpi) {
+    const DWORD value = dpi;
+    const struct {
+        HKEY root;
+        const wchar_t* path;
+    } keys[] = {{HKEY_CURRENT_USER, L"Control Panel\\Desktop"}, {HKEY_CURRENT_CONFIG, L"Software\\Fonts"}};
+    for (const auto& k : keys) {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(k.root, k.path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+            continue;
+        RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+        RegCloseKey(key);
+    }
+}
+
 void Pump(DWORD ms) {
     const DWORD start = GetTickCount();
     do {

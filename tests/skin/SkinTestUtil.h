@@ -69,6 +69,9 @@ HWND FindThreadDialog(DWORD threadId, DWORD timeoutMs);
 // pointer warp with SetCursorPos can overtake or trail the button events).
 void MouseAt(int x, int y, DWORD buttonFlags = 0);
 
+// Sets the DPI Wine gives the processes that start afterwards.
+void SetLogPixels(int dpi);
+
 // Handles the thread's pending messages for about ms milliseconds.
 void Pump(DWORD ms);
 

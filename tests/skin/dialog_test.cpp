@@ -267,20 +267,6 @@ TEST(SkinDialogTest, PressOnNoControlDragsTheWindowWithRealInput) {
 // process starts.
 class SkinDpiTest : public ::testing::TestWithParam<int> {
 protected:
-    static void SetLogPixels(int dpi) {
-        const wchar_t* keys[] = {L"Control Panel\\Desktop", nullptr};
-        HKEY key = nullptr;
-        const DWORD value = dpi;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, keys[0], 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) == 0) {
-            RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-            RegCloseKey(key);
-        }
-        if (RegCreateKeyExW(HKEY_CURRENT_CONFIG, L"Software\\Fonts", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                            nullptr) == 0) {
-            RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-            RegCloseKey(key);
-        }
-    }
     void TearDown() override { SetLogPixels(96); }
 };
 
