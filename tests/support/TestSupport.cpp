@@ -81,13 +81,19 @@ ScratchFolder::~ScratchFolder() { RemoveTree(path_); }
 
 namespace {
 
-// Waits (bounded) until the drive's root can or can no longer be reached.
-bool WaitForDrive(const std::wstring& drive, bool reachable) {
-    for (int i = 0; i < 100; ++i) {
-        if (FolderExists(drive + L"\\") == reachable) return true;
-        Sleep(50);
+// Whether drive shows folder: a marker file made in the folder is seen
+// through the drive, waiting (bounded) for a drive that is still being made.
+bool DriveShows(const std::wstring& drive, const std::wstring& folder) {
+    const std::wstring marker = L"scratch-drive-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                std::to_wstring(GetTickCount()) + L".mark";
+    if (!WriteFileBytes(folder + L"\\" + marker, "")) return false;
+    bool shown = false;
+    for (int i = 0; i < 100 && !shown; ++i) {
+        shown = FileExists(drive + L"\\" + marker);
+        if (!shown) Sleep(50);
     }
-    return false;
+    DeleteFileW((folder + L"\\" + marker).c_str());
+    return shown;
 }
 
 }  // namespace
@@ -98,14 +104,15 @@ ScratchDrive::ScratchDrive(const std::wstring& folder) {
         if (used & (1u << (letter - L'A'))) continue;
         const std::wstring name = std::wstring(1, letter) + L":";
         if (DefineDosDeviceW(0, name.c_str(), folder.c_str())) {
-            if (FolderExists(name + L"\\")) {
+            if (DriveShows(name, folder)) {
                 drive_ = name;
                 break;
             }
             DefineDosDeviceW(DDD_REMOVE_DEFINITION, name.c_str(), nullptr);
         }
         // Wine 8 defines the name but resolves drive letters only through the
-        // links in its prefix's "dosdevices" folder: one is made there.
+        // links in its prefix's "dosdevices" folder: one is made there. A link
+        // that shows another folder (another test's) is left alone.
         wchar_t prefix[MAX_PATH] = {};
         const std::string unixFolder = ToUnixPath(folder);
         if (!GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH) || unixFolder.empty()) return;
@@ -114,11 +121,10 @@ ScratchDrive::ScratchDrive(const std::wstring& folder) {
         // Wine hands the command line to the Unix program split at blanks.
         if (link.find(L' ') != std::wstring::npos || target.find(L' ') != std::wstring::npos) return;
         RunProcess(L"Z:\\bin\\ln -s " + target + L" " + link, 10000);
-        if (WaitForDrive(name, true)) {
+        if (DriveShows(name, folder)) {
             drive_ = name;
             unixLink_ = link;
         }
-        return;
     }
 }
 
@@ -129,7 +135,8 @@ ScratchDrive::~ScratchDrive() {
         return;
     }
     RunProcess(L"Z:\\bin\\rm " + unixLink_, 10000);
-    WaitForDrive(drive_, false);
+    // Wine gives no waitable handle for a Unix program: watch for its result.
+    for (int i = 0; i < 100 && FolderExists(drive_ + L"\\"); ++i) Sleep(50);
 }
 
 bool FileExists(const std::wstring& path) {

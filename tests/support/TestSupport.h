@@ -39,7 +39,8 @@ private:
 // makes one; under Wine a link in the prefix's "dosdevices" folder) for the
 // life of the object, so that a path walking out of its folder reaches that
 // drive's root and never the real drive's. drive() is "P:" or another free
-// letter, or empty when none could be defined.
+// letter, or empty when none could be defined. Test executables that make
+// one share the lock group "scratch-drive".
 class ScratchDrive {
 public:
     explicit ScratchDrive(const std::wstring& folder);
