@@ -161,7 +161,7 @@ HRESULT UnpackJob::LogExtractFailure(const std::string& errorText) {
     return Fail(UnzipFileError);
 }
 
-// Claims a folder of this run's own below "<temp>\\tarvex_7z": two installers
+// Claims a folder of this run's own below "<temp>\tarvex_7z": two installers
 // at once must never write the same temporary archive.
 bool UnpackJob::ClaimTempFolder(std::wstring& folder) {
     wchar_t tempBuffer[MAX_PATH + 1] = {};
@@ -319,7 +319,7 @@ HRESULT UnpackPackage(const wchar_t* packagePath, ProgressCallback callback, con
 int GetPackageError() { return g_nPackageError; }
 
 const char* GetPackageErrorName(int code) {
-    switch (static_cast<PackageError>(code)) {
+    switch (code) {
         case NoError: return "NoError";
         case PointNull: return "PointNull";
         case SetupFileError: return "SetupFileError";
