@@ -101,20 +101,23 @@ class Logs:
         return sum(int(e.get("bytes", 0)) for e in self.entries())
 
     def recovery(self, host, rate):
-        """Seconds from a reply going silent on host to the first request for
-        its missing bytes elsewhere (the longest such wait), or None."""
-        entries = [e for e in self.entries() if e["method"] == "GET" and e["path"].startswith("/download/")]
-        worst = None
-        for e in entries:
-            if e["host"] != host or not e["range"].startswith("bytes=") or e["bytes"] != STALL_AFTER:
-                continue
-            first = int(e["range"][6:].split("-")[0])
-            silent_at = e["t"] + STALL_AFTER / rate
-            later = [o["t"] for o in entries if o["host"] != host and o["t"] > e["t"] and o["range"].startswith("bytes=")
-                     and int(o["range"][6:].split("-")[0]) == first + STALL_AFTER]
-            wait = (min(later) - silent_at) if later else float("inf")
-            worst = wait if worst is None else max(worst, wait)
-        return worst
+        """Seconds from the first reply going silent on host to the first
+        request elsewhere for bytes it kept back, or None."""
+        entries = [e for e in self.entries() if e["method"] == "GET" and e["range"].startswith("bytes=")]
+
+        def span(e):
+            a, _, b = e["range"][6:].partition("-")
+            return int(a), int(b) if b else SIZE - 1
+
+        silent = [e for e in entries if e["host"] == host and e["bytes"] == STALL_AFTER]
+        if not silent:
+            return None
+        first = silent[0]
+        silent_at = first["t"] + STALL_AFTER / rate
+        kept_from, kept_to = span(first)[0] + STALL_AFTER, span(first)[1]
+        later = [o["t"] for o in entries if o["host"] != host and o["t"] > first["t"] and
+                 kept_from <= span(o)[0] <= kept_to]
+        return (min(later) - silent_at) if later else None
 
 
 def md5_of(path):
@@ -202,6 +205,7 @@ def main():
     net = mirror_fixture.net_for(root)  # addresses of this folder's own, apart from the tests' mirrors
     rows = []
     baseline_probe = None
+    baseline = (0.0, 0.0)
     for name, rate, scen, hosts, https, target in scenarios(net):
         if only and not any(o in name for o in only):
             continue
@@ -225,13 +229,17 @@ def main():
             a = sorted(runs["aria2c"], key=lambda r: r.get("wall_s", 1e9))[len(runs["aria2c"]) // 2]
             ew, aw = e.get("wall_s", 0) or 0, a.get("wall_s", 0) or 0
             extra = ""
-            if "silent" in name:
-                rec_e = e["logs"].recovery(hosts[0], 2 * MB)
-                rec_a = a["logs"].recovery(hosts[0], 2 * MB)
-                extra = "recovery engine %s s, aria2c %s s" % (
-                    "%.1f" % rec_e if rec_e is not None else "-", "%.1f" % rec_a if rec_a is not None else "-")
+            if "silent" in name or "stall" in name:
+                rec_e = e["logs"].recovery(hosts[0], 2 * MB) if "silent" in name else None
+                rec_a = a["logs"].recovery(hosts[0], 2 * MB) if "silent" in name else None
+                fmt = lambda v: "%.1f" % v if v is not None else "-"
+                extra = "over the baseline: engine +%.1f s, aria2c +%.1f s" % (ew - baseline[0], aw - baseline[1])
+                if "silent" in name:
+                    extra += "; kept-back bytes first asked elsewhere after engine %s s, aria2c %s s" % (
+                        fmt(rec_e), fmt(rec_a))
             if name.startswith("baseline"):
                 baseline_probe = e.get("probe_s", 0)
+                baseline = (ew, aw)
             if "HEAD" in name and baseline_probe is not None:
                 extra = "probing %.1f s longer than the baseline" % (e.get("probe_s", 0) - baseline_probe)
             rows.append((name, ew, aw, aw / ew if ew else 0, e.get("probe_s", 0), target, extra,
