@@ -18,6 +18,7 @@
 #include "Digest.h"
 #include "Handles.h"
 #include "JFile.h"
+#include "LogCapture.h"
 #include "LangStrings.h"
 #include "Log.h"
 #include "Orvane.h"
@@ -37,28 +38,9 @@ namespace {
 
 // ---- The install log, as the steps write it -------------------------------
 
-std::mutex g_logLock;
-std::vector<std::string> g_logLines;
+using log_capture::Contains;
 
-int CaptureLog(const char* message) {
-    std::lock_guard<std::mutex> lock(g_logLock);
-    g_logLines.emplace_back(message);
-    return 0;
-}
-
-std::vector<std::string> TakeLog() {
-    std::lock_guard<std::mutex> lock(g_logLock);
-    std::vector<std::string> lines;
-    lines.swap(g_logLines);
-    return lines;
-}
-
-bool Contains(const std::vector<std::string>& lines, const std::string& line) {
-    for (const auto& l : lines) {
-        if (l == line) return true;
-    }
-    return false;
-}
+std::vector<std::string> TakeLog() { return log_capture::Take(); }
 
 bool ContainsPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
     for (const auto& l : lines) {
@@ -189,7 +171,7 @@ OrvaneWaitBounds ShortBounds() {
 class ProductStepsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        GetLog()->SetCallback(CaptureLog);
+        log_capture::Start();
         SelectLanguage(L"Orvane", 0x0409);
         TakeLog();
         dlg_.waitBounds = ShortBounds();
@@ -197,7 +179,7 @@ protected:
         PackageHeader::SetFieldText(dlg_.packageHeader.version, "2.3.4.5");
     }
     void TearDown() override {
-        GetLog()->SetCallback(nullptr);
+        log_capture::Stop();
         // No stand-in outlives its test.
         for (int i = 0; i < 20 && KillProcessByName(L"orvane.exe"); ++i) {
         }
