@@ -64,9 +64,3 @@ std::wstring ReadWideRegString(HKEY key, const wchar_t* name) {
     }
     return {};
 }
-
-LONG WriteWideRegString(HKEY key, const wchar_t* name, const std::wstring& text) {
-    if (!key) return ERROR_INVALID_HANDLE;
-    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-}

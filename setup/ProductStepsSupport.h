@@ -1,6 +1,6 @@
 // What the product steps share: starting another program through the shell
-// and waiting on it with a bound, and reading or writing registry texts wide
-// (paths may hold characters the ANSI code page lacks).
+// and waiting on it with a bound, and reading registry texts wide (paths may
+// hold characters the ANSI code page lacks).
 #pragma once
 
 #include <windows.h>
@@ -31,5 +31,3 @@ bool WaitForProgramEnd(HANDLE process, DWORD timeoutMs, const char* name, DWORD&
 // The text of a string value read through the wide registry function, of any
 // length; empty when the value is missing or not a text.
 std::wstring ReadWideRegString(HKEY key, const wchar_t* name);
-// A REG_SZ written through the wide registry function.
-LONG WriteWideRegString(HKEY key, const wchar_t* name, const std::wstring& text);

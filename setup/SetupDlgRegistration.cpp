@@ -65,7 +65,7 @@ void SetupDlg::WriteUninstallInfo() {
         return;
     }
     // Failed writes are not reported: the install still counts as finished.
-    WriteWideRegString(key.Handle(), L"DisplayIcon", PathJoin(folder, exeName));
+    key.SetWideStringValue("DisplayIcon", PathJoin(folder, exeName));
     key.SetStringValue("Version", version);
     key.SetStringValue("DisplayVersion", version);
     key.SetStringValue("DisplayName", MakeDisplayName(productName) + " (" + releaseDate + ")");
@@ -73,13 +73,13 @@ void SetupDlg::WriteUninstallInfo() {
     key.SetStringValue("HelpLink", infoUrl);
     // The release date, as earlier versions wrote it; readers rely on it.
     key.SetStringValue("InstallDate", DateDigits(releaseDate));
-    WriteWideRegString(key.Handle(), L"InstallLocation", folder);
+    key.SetWideStringValue("InstallLocation", folder);
     key.SetDWORDValue("NoModify", 1);
     key.SetDWORDValue("NoRepair", 1);
     key.SetStringValue("Publisher", PackageHeader::FieldText(packageHeader.publisherText));
-    WriteWideRegString(key.Handle(), L"QuietUninstallString", L"\"" + uninstaller + L"\" /SILENT");
+    key.SetWideStringValue("QuietUninstallString", L"\"" + uninstaller + L"\" /SILENT");
     key.SetDWORDValue("sEstimatedSize2", kEstimatedSize2);
-    WriteWideRegString(key.Handle(), L"UninstallString", L"\"" + uninstaller + L"\"");
+    key.SetWideStringValue("UninstallString", L"\"" + uninstaller + L"\"");
     key.SetStringValue("URLInfoAbout", infoUrl);
     key.SetStringValue("URLUpdateInfo", infoUrl);
     if (!GetStartupOptions().IsSilent()) {
@@ -119,12 +119,7 @@ bool SetupDlg::IsNewInstall(std::wstring installFolder) {
 std::string SetupDlg::GetOldInstallPath() {
     const std::string keyName = MakeUninstallKeyName(GetProductName());
     std::wstring folder;
-    CMyRegKey key;
-    // Opened create-if-missing, as every reader of the entry does.
-    if (IsUsableKeyName(keyName) && key.Create(HKEY_LOCAL_MACHINE, std::string(kUninstallKey) + keyName) ==
-                                        ERROR_SUCCESS) {
-        folder = ReadWideRegString(key.Handle(), L"InstallLocation");
-    }
+    if (!IsUsableKeyName(keyName) || !GetUninstallItemLocationW(keyName, folder)) folder.clear();
     if (folder.empty()) {
         WriteLog("Don't find install path for old version.\n");
         return {};
