@@ -54,6 +54,8 @@ std::wstring Record::Get(const std::string& key) const {
     return {};
 }
 
+unsigned long Record::Seq() const { return wcstoul(Get("seq").c_str(), nullptr, 10); }
+
 bool Record::Is(const char* role, const char* event) const {
     return Get("role") == Widen(role) && Get("event") == Widen(event);
 }
@@ -74,6 +76,12 @@ void StandInSession::SetExitCode(DWORD code) { SetDword(kExitCodeValue, code); }
 void StandInSession::SetExitDelayMs(DWORD ms) { SetDword(kExitDelayValue, ms); }
 void StandInSession::SetResident(bool resident) { SetDword(kResidentValue, resident ? 1 : 0); }
 void StandInSession::SetResidentBoundMs(DWORD ms) { SetDword(kResidentBoundValue, ms); }
+void StandInSession::SetModeExitCode(const wchar_t* mode, DWORD code) {
+    SetDword((std::wstring(kExitCodeValue) + mode).c_str(), code);
+}
+void StandInSession::SetIgnoreQuit(bool ignore) { SetDword(kIgnoreQuitValue, ignore ? 1 : 0); }
+void StandInSession::SetCloseHangMs(DWORD ms) { SetDword(kCloseHangValue, ms); }
+void StandInSession::SetUninstallerDelayMs(DWORD ms) { SetDword(kUninstallerDelayValue, ms); }
 
 std::vector<Record> StandInSession::ReadRecords() const {
     std::vector<Record> records;

@@ -27,6 +27,8 @@ struct Record {
     // The field's value; empty when the record has no such field.
     std::wstring Get(const std::string& key) const;
     bool Is(const char* role, const char* event) const;
+    // The record's place in the log (1 for the first); 0 when missing.
+    unsigned long Seq() const;
 };
 
 // The stand-ins' settings for one test: a fresh log file at logPath and the
@@ -43,6 +45,11 @@ public:
     void SetExitDelayMs(DWORD ms);  // kNeverExit: until ended, at most kLifeBoundMs
     void SetResident(bool resident);
     void SetResidentBoundMs(DWORD ms);
+    // mode: kInstallMode, kUninstallMode or kQuitMode.
+    void SetModeExitCode(const wchar_t* mode, DWORD code);
+    void SetIgnoreQuit(bool ignore);
+    void SetCloseHangMs(DWORD ms);
+    void SetUninstallerDelayMs(DWORD ms);  // kNeverExit: until ended, at most kLifeBoundMs
 
     const std::wstring& logPath() const { return logPath_; }
     std::vector<Record> ReadRecords() const;

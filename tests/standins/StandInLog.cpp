@@ -34,6 +34,20 @@ std::wstring Clean(std::wstring value) {
     return value;
 }
 
+// Lines already in the log.
+size_t CountRecords(const std::wstring& path) {
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file || file.get() == INVALID_HANDLE_VALUE) return 0;
+    size_t lines = 0;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+        for (DWORD i = 0; i < got; ++i) lines += buffer[i] == '\n' ? 1 : 0;
+    }
+    return lines;
+}
+
 }  // namespace
 
 DWORD ReadConfigDword(const wchar_t* name, DWORD fallback) {
@@ -49,15 +63,18 @@ void AppendRecord(const char* role, const char* event, const Fields& fields) {
     const std::wstring path = ReadConfigString(kLogFileValue);
     if (path.empty()) return;
 
-    std::string line = std::string("event=") + event + "\trole=" + role + "\tpid=" +
-                       std::to_string(GetCurrentProcessId());
-    for (const auto& field : fields) line += "\t" + field.first + "=" + ToUtf8(Clean(field.second));
-    line += "\r\n";
+    std::string tail;
+    for (const auto& field : fields) tail += "\t" + field.first + "=" + ToUtf8(Clean(field.second));
+    tail += "\r\n";
 
     // Several stand-ins may record at once; one write per record, in turn.
     UniqueHandle lock(CreateMutexW(nullptr, FALSE, L"OrvaneStandInLog"));
     const DWORD waited = lock ? WaitForSingleObject(lock.get(), 5000) : WAIT_FAILED;
     {
+        // The record's place in the log, so the order of runs is visible.
+        const std::string line = std::string("event=") + event + "\trole=" + role + "\tpid=" +
+                                 std::to_string(GetCurrentProcessId()) + "\tseq=" +
+                                 std::to_string(CountRecords(path) + 1) + tail;
         UniqueHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
