@@ -90,15 +90,7 @@ bool ReachesProtectedFolder(const std::wstring& folder) {
     return false;
 }
 
-bool FileExists(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FolderExists(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
+bool IsFile(const std::wstring& path) { return PathFileExistsW(path.c_str()) && !PathIsDirectoryW(path.c_str()); }
 
 struct InstallFolder {
     std::wstring path;   // resolved; empty when refused
@@ -133,7 +125,7 @@ InstallFolder FindInstallFolder(const std::wstring& packagePath) {
         result.refusal = "a drive root";
     } else if (ReachesProtectedFolder(resolved)) {
         result.refusal = "a folder of the user or of the system";
-    } else if (!FileExists(PathJoin(resolved, kUninstallerName))) {
+    } else if (!IsFile(PathJoin(resolved, kUninstallerName))) {
         result.refusal = "the folder holds no uninstall.exe";
     } else {
         result.path = resolved;
@@ -189,7 +181,7 @@ void SetupDlg::UninstallWork() {
         WriteLog("Begin delete file.(%s)", narrowFolder.c_str());
         DeleteDirectory(installFolder);
         WriteLog("End delete file.");
-        if (FolderExists(installFolder)) LogStepFailure("the installation folder is still there", installFolder);
+        if (PathIsDirectoryW(installFolder.c_str())) LogStepFailure("the installation folder is still there", installFolder);
     } else {
         WriteLog("Uninstall refused to delete the installation folder: %s.(%s)", folder.refusal,
                  WideToNarrow(packagePath).c_str());
@@ -207,7 +199,7 @@ void SetupDlg::UninstallWork() {
             const std::wstring configFolder = PathJoin(appData, productFolder);
             if (!configFolder.empty()) {
                 for (int attempt = 0; attempt < kAppDataDeleteAttempts; ++attempt) DeleteDirectory(configFolder);
-                if (FolderExists(configFolder))
+                if (PathIsDirectoryW(configFolder.c_str()))
                     LogStepFailure("the application data folder is still there", configFolder);
             }
         }
