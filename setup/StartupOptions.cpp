@@ -8,3 +8,10 @@ StartupOptions::StartupOptions()
       bAllowDesktopIcon(1),
       bAllowFinishWebPage(1),
       bUseSharedMemory(0) {}
+
+// In the library rather than beside the entry point, so the steps that read
+// the options link into the tests as they do into the installer.
+const StartupOptions& GetStartupOptions() {
+    static const StartupOptions options;
+    return options;
+}

@@ -13,12 +13,9 @@
 // Static initialisation order is the order of definition in this file.
 std::string VersionText;
 std::string ProcessGuid;
-static StartupOptions g_startupOptions;
 CWndShadow MainWindowShadow;
 std::unique_ptr<SetupDlg> SetupDlgHolder;
 HINSTANCE g_hModuleInstance = nullptr;
-
-const StartupOptions& GetStartupOptions() { return g_startupOptions; }
 
 void CreateSetupDlg() { SetupDlgHolder = std::make_unique<Orvane>(); }
 

@@ -7,6 +7,5 @@ orvane_add_gtest(setup_infoview_tests SOURCES infoview_test.cpp ${CMAKE_SOURCE_D
 
 # The uninstall worker runs on a tree the test lays out, with the stand-in
 # product, the uninstall entry and the application-data folder of the prefix.
-# The start-up options come with the entry point's file.
-orvane_add_gtest(setup_uninstall_tests SOURCES uninstall_test.cpp ${CMAKE_SOURCE_DIR}/setup/WinMain.cpp
+orvane_add_gtest(setup_uninstall_tests SOURCES uninstall_test.cpp
   LIBS standin_control setup_app LOCKS documents standins uninstall-entry TIMEOUT 300)
