@@ -181,7 +181,8 @@ void SetupDlg::UninstallWork() {
         WriteLog("Begin delete file.(%s)", narrowFolder.c_str());
         DeleteDirectory(installFolder);
         WriteLog("End delete file.");
-        if (PathIsDirectoryW(installFolder.c_str())) LogStepFailure("the installation folder is still there", installFolder);
+        if (PathIsDirectoryW(installFolder.c_str()))
+            LogStepFailure("the installation folder is still there", installFolder);
     } else {
         WriteLog("Uninstall refused to delete the installation folder: %s.(%s)", folder.refusal,
                  WideToNarrow(packagePath).c_str());

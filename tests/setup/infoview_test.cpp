@@ -150,7 +150,8 @@ TEST(InfoViewTableTest, TableRefreshesAtMostOnceASecond) {
 }
 
 TEST(InfoViewWindowTest, NoWindowWithoutTheSwitch) {
-    for (const char* text : {"", "[root]\nshow_info_view=0\n", "[root]\nshow_info_view=2\n", "[other]\nshow_info_view=1\n"}) {
+    for (const char* text :
+         {"", "[root]\nshow_info_view=0\n", "[root]\nshow_info_view=2\n", "[other]\nshow_info_view=1\n"}) {
         DebugConfigFile config(text);
         EXPECT_EQ(ShowInfoViewIfEnabled(), 1);
         EXPECT_EQ(g_pInfoView.load(), nullptr) << text;

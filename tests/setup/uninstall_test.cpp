@@ -253,7 +253,8 @@ TEST_F(UninstallTest, FailedStepsAreLoggedBeforeTheFinalLine) {
 
     const int folderFailed =
         IndexOf(lines, "Uninstall step failed: the installation folder is still there.(" + WideToNarrow(folder_) + ")");
-    const int entryFailed = IndexOf(lines, "Uninstall step failed: the uninstall entry was not deleted.(" + keyName_ + ")");
+    const int entryFailed =
+        IndexOf(lines, "Uninstall step failed: the uninstall entry was not deleted.(" + keyName_ + ")");
     EXPECT_GE(folderFailed, 0);
     EXPECT_GE(entryFailed, 0);
     EXPECT_LT(folderFailed, IndexOf(lines, "RefreshIcons."));
