@@ -118,11 +118,12 @@ InstallFolder FindInstallFolder(const std::wstring& packagePath) {
         result.refusal = "a relative folder";
         return result;
     }
-    const std::wstring resolved = ResolveFullPath(folder);
+    // The folder deletion's own judgement first (roots, device paths,
+    // wildcards), then the long form of its answer for the comparisons.
+    const std::wstring deletable = ResolveDeletableFolder(folder);
+    const std::wstring resolved = deletable.empty() ? std::wstring() : ResolveFullPath(deletable);
     if (resolved.empty()) {
-        result.refusal = "the folder cannot be resolved";
-    } else if (PathIsRootW(resolved.c_str()) || PathIsRootW((resolved + L"\\").c_str())) {
-        result.refusal = "a drive root";
+        result.refusal = "a drive root or no folder that may be deleted";
     } else if (ReachesProtectedFolder(resolved)) {
         result.refusal = "a folder of the user or of the system";
     } else if (!IsFile(PathJoin(resolved, kUninstallerName))) {
