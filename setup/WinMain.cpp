@@ -11,14 +11,11 @@
 #include "WndShadow.h"
 
 // Static initialisation order is the order of definition in this file.
-std::string VersionText;
-std::string ProcessGuid;
-static StartupOptions g_startupOptions;
+// VersionText, ProcessGuid and the start-up options live in the library
+// (ProcessGlobals.cpp), so the dialog's code links into the tests too.
 CWndShadow MainWindowShadow;
 std::unique_ptr<SetupDlg> SetupDlgHolder;
 HINSTANCE g_hModuleInstance = nullptr;
-
-const StartupOptions& GetStartupOptions() { return g_startupOptions; }
 
 void CreateSetupDlg() { SetupDlgHolder = std::make_unique<Orvane>(); }
 

@@ -1,0 +1,13 @@
+// Process-wide values of the installer that the dialog's code reads; defined
+// in the library so every program linking the dialog (the installer and its
+// tests) has them.
+#include "SetupApp.h"
+
+std::string VersionText;
+std::string ProcessGuid;
+
+namespace {
+const StartupOptions g_startupOptions;
+}
+
+const StartupOptions& GetStartupOptions() { return g_startupOptions; }
