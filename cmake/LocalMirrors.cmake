@@ -17,7 +17,7 @@ function(orvane_loopback_net out path)
   set(${out} 127.${x}.${y} PARENT_SCOPE)
 endfunction()
 
-set(ORVANE_LOCAL_MIRROR_DIR ${CMAKE_BINARY_DIR}/local-mirrors)
+set(ORVANE_LOCAL_MIRROR_DIR ${CMAKE_BINARY_DIR}/local-mirrors CACHE INTERNAL "folder of the local mirrors and their package")
 orvane_loopback_net(local_net "${ORVANE_LOCAL_MIRROR_DIR}")
 set(ORVANE_MIRROR_NET ${local_net} CACHE STRING "loopback net of the local mirrors (127.X.Y)")
 
@@ -28,6 +28,7 @@ function(orvane_local_package_rule)
     return()
   endif()
   set(dir ${ORVANE_LOCAL_MIRROR_DIR})
+  set_property(GLOBAL PROPERTY ORVANE_LOCAL_PACKAGE_RULE 1)
   add_custom_command(
     OUTPUT ${dir}/manifest_local.xml ${dir}/manifest_dead.xml ${dir}/www/download/orvane_setup.exe
     COMMAND bash ${CMAKE_SOURCE_DIR}/tools/manifests/local_package.sh ${dir} ${ORVANE_MIRROR_NET}

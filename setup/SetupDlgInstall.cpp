@@ -39,8 +39,19 @@ constexpr DWORD kEngineSilenceLimitMs = 180 * 1000;
 // Pause slices: the worker looks at bStopWork between them.
 constexpr DWORD kStopPollMs = 50;
 
-// The engine's narrow target path is UTF-8 and must fit its 260-byte field.
+// The engine's narrow target path must fit its 260-byte field.
 constexpr size_t kEngineTargetLimit = 259;
+
+// The narrow form of the download target for the engine, which opens its
+// files after widening that form through the ANSI code page. Empty when the
+// path does not fit or does not survive the round trip (a name the code page
+// cannot spell): the engine would write another file than the one the
+// package pass opens. The package pass itself keeps the wide path.
+std::string EngineTargetPath(const std::wstring& target) {
+    const std::string narrow = WideToNarrow(target);
+    if (target.empty() || narrow.size() > kEngineTargetLimit || NarrowToWide(narrow) != target) return {};
+    return narrow;
+}
 
 const wchar_t kUninstallerName[] = L"uninstall.exe";
 const wchar_t kUninstallerHeaderName[] = L"uninstall.exe.bin";
@@ -397,9 +408,9 @@ void SetupDlg::DoInstall() {
         // ---- Download pass ----
         std::wstring target;
         GetDownloadsPath(target, ProductConfig::GetProductFolderW(), SetupFileName().c_str(), 1);
-        const std::string engineTarget = WideToUtf8(target);
-        if (target.empty() || engineTarget.size() > kEngineTargetLimit) {
-            WriteLog("Download Failed. Target path unusable (%u bytes).\n", static_cast<unsigned>(engineTarget.size()));
+        const std::string engineTarget = EngineTargetPath(target);
+        if (engineTarget.empty()) {
+            WriteLog("Download Failed. Target path unusable : %s\n", Ansi(target).c_str());
             eInstall = E_Install_Failed;
             UpdateCtrlStatus(3);
             return;
