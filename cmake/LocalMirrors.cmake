@@ -20,6 +20,8 @@ endfunction()
 set(ORVANE_LOCAL_MIRROR_DIR ${CMAKE_BINARY_DIR}/local-mirrors CACHE INTERNAL "folder of the local mirrors and their package")
 orvane_loopback_net(local_net "${ORVANE_LOCAL_MIRROR_DIR}")
 set(ORVANE_MIRROR_NET ${local_net} CACHE STRING "loopback net of the local mirrors (127.X.Y)")
+# The statistics service of a local-mirrors build: http://NET.109:PORT.
+set(ORVANE_LOCAL_STATS_PORT 18191 CACHE STRING "port of the local statistics service")
 
 # Rule for the local package and its manifests (needs the stand-ins, which
 # come with the test suite, and the package builder).

@@ -189,15 +189,7 @@ DownloadStatsRecord CollectDownloadStats(IDownloader& engine, DownloadState stat
     return stats;
 }
 
-// Writes a REG_SZ value below RunOnce with the wide call, so a path the
-// ANSI code page cannot spell survives.
-bool WriteRunOnceValue(const std::wstring& name, const std::wstring& data) {
-    CMyRegKey key;
-    if (key.Create(HKEY_LOCAL_MACHINE, kRunOnceKey) != ERROR_SUCCESS) return false;
-    const DWORD bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
-    return RegSetValueExW(key.Handle(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                          bytes) == ERROR_SUCCESS;
-}
+bool IsSilentRun() { return GetStartupOptions().IsSilent() != 0; }
 
 }  // namespace
 
@@ -254,7 +246,8 @@ int SetupDlg::OnInstallProgress(int event, unsigned value, long) {
             Sleep(200);
             break;
         case E_Unpack_Fail:
-            MessageBoxW(m_hWnd, L"Install Failed!", L"ERROR", MB_OK);
+            // Nobody answers a box in a silent run.
+            if (!IsSilentRun()) MessageBoxW(m_hWnd, L"Install Failed!", L"ERROR", MB_OK);
             bFinishButtonEnabled = 0;
             Sleep(200);
             break;
@@ -324,7 +317,8 @@ void SetupDlg::DoInstall() {
                 eInstall = E_Install_Failed;
                 UpdateCtrlStatus(3);
                 if (pReporter) pReporter->OnInstallFinished({false, DirWriteError, "DirWriteError", false});
-                MessageBoxW(m_hWnd, GetLangString(31), L"ERROR", MB_OK);
+                if (IsSilentRun()) OnBtnClose();
+                else MessageBoxW(m_hWnd, GetLangString(31), L"ERROR", MB_OK);
                 return;
             }
             folder = sub;
@@ -351,13 +345,13 @@ void SetupDlg::DoInstall() {
             OnInstallProgress(E_Unpack_Succeed, 1000, 0);
             UpdateCtrlStatus(2);
             eInstall = E_Install_Finished;
-            std::wstring valueName = ProductConfig::GetProductNameW();
-            ReplaceAll(valueName, L" ", L"_");
-            valueName += L"_Once";
+            std::string valueName = ProductConfig::GetProductName();
+            ReplaceAll(valueName, " ", "_");
+            valueName += "_Once";
             // RunOnce data is a command line: a path with blanks is quoted.
             std::wstring command = GetPackagePath();
             if (command.find(L' ') != std::wstring::npos) command = L"\"" + command + L"\"";
-            const bool added = WriteRunOnceValue(valueName, command);
+            const bool added = SetRunOnceValueW(valueName, command) != 0;
             WriteLog("Add Run Once : Rel = %d, path(%s)", added ? 1 : 0, Ansi(command).c_str());
             if (pReporter)
                 pReporter->OnInstallFinished({true, GetPackageError(), GetPackageErrorName(), bShowThankYou});
@@ -375,6 +369,7 @@ void SetupDlg::DoInstall() {
             UpdateCtrlStatus(2);
             eInstall = E_Install_Finished;
             if (pReporter) pReporter->OnInstallFinished({false, GetPackageError(), GetPackageErrorName(), false});
+            if (IsSilentRun()) OnBtnClose();  // a silent run ends with its failure
             return;
         }
         nInstallProgress = 1000;
@@ -386,8 +381,7 @@ void SetupDlg::DoInstall() {
         info.strHomeUrl = NarrowToWide(ProductConfig::GetHomeUrl() + PackageHeader::FieldText(packageHeader.version));
         const HRESULT com = CoInitialize(nullptr);
         WriteLog("Create Icons for %s", packageHeader.isX64 ? "x64" : "x86");
-        const bool silent = GetStartupOptions().IsSilent() != 0;
-        info.bDesktop = (silent && (nCfgFlag.load() & 1)) || (pChkDesktop && pChkDesktop->GetCheck());
+        info.bDesktop = (IsSilentRun() && (nCfgFlag.load() & 1)) || (pChkDesktop && pChkDesktop->GetCheck());
         if (GetStartupOptions().IsAllowDesktopIcon() == 0) info.bDesktop = false;
         info.bStartMenu = true;
         info.bCommonPrograms = true;
@@ -526,12 +520,13 @@ void SetupDlg::DoInstall() {
         }
         if (state == E_State_NeedUpdate) {
             WriteLog("Download Failed. App need update.\n");
-            MessageBoxW(nullptr, GetLangString(43), L"ERROR", MB_OK);
+            if (!IsSilentRun()) MessageBoxW(nullptr, GetLangString(43), L"ERROR", MB_OK);
         } else {
             WriteLog("Download Failed. Show retry.\n");
         }
         eInstall = E_Install_Failed;
         UpdateCtrlStatus(3);
+        if (IsSilentRun()) OnBtnClose();  // a silent run ends with its failure
         return;
     }
 
@@ -541,7 +536,7 @@ void SetupDlg::DoInstall() {
     for (int i = 0; i < 3; ++i) UpdateCtrlStatus(2);
     WriteLog("Finish(AfterInstall)");
     if (pReporter) pReporter->OnInstallFinished({true, GetPackageError(), GetPackageErrorName(), bShowThankYou});
-    if (GetStartupOptions().IsSilent()) {
+    if (IsSilentRun()) {
         if (GetStartupOptions().IsRunAppAfterSilentInstall() == 1) RunProductApp(L" --installmode --runapp");
         OnBtnClose();
     }
