@@ -287,248 +287,261 @@ int SetupDlg::InstallFile(std::wstring, std::wstring installFolder) {
     return result;
 }
 
+namespace {
+
+// The package pass: header, folder, pre-install step, extraction, shortcuts
+// and the product's own step. True when the closing steps follow.
+bool RunPackagePass(SetupDlg& dlg) {
+    if (dlg.pReporter) dlg.pReporter->OnInstallStart();
+    WriteLog("Do Install File : %s", Ansi(dlg.GetPackagePath()).c_str());
+    dlg.LoadPackageHeader();
+    KillProductProcesses();
+    const std::wstring exeName = MainExeName(dlg.packageHeader);
+
+    std::wstring folder = dlg.GetInstallFolder();
+    if (folder.empty() || !PathExists(folder)) {
+        wchar_t buffer[MAX_PATH] = {};
+        const std::wstring sub = NarrowToWide(PackageHeader::FieldText(dlg.packageHeader.installFolderName));
+        if (GetProgramPath(buffer, sub, 0, dlg.packageHeader.isX64)) folder = buffer;
+        else WriteLog("Install Path : the default folder does not fit.\n");
+    }
+    // Emptying the folder must not reach a user's own data: a folder
+    // that is not the product's gets the product's sub-folder instead.
+    if (!IsProductsOwnFolder(folder, dlg.packageHeader)) {
+        const std::wstring sub = PathJoin(
+            folder, NarrowToWide(PackageHeader::FieldText(dlg.packageHeader.installFolderName)));
+        WriteLog("Install Path holds other files : %s", Ansi(folder).c_str());
+        if (sub.empty() || SamePath(sub, folder) || !IsProductsOwnFolder(sub, dlg.packageHeader)) {
+            WriteLog("Install stopped : no folder of the product's own in %s\n", Ansi(folder).c_str());
+            dlg.eInstall = E_Install_Failed;
+            dlg.UpdateCtrlStatus(3);
+            if (dlg.pReporter) dlg.pReporter->OnInstallFinished({false, DirWriteError, "DirWriteError", false});
+            if (IsSilentRun()) dlg.OnBtnClose();
+            else MessageBoxW(dlg.GetWindow(), GetLangString(31), L"ERROR", MB_OK);
+            return false;
+        }
+        folder = sub;
+    }
+    dlg.SetInstallFolder(folder);
+
+    dlg.QuitRunningApp(folder, exeName);
+    WriteLog("Install Path : %s", Ansi(folder).c_str());
+    const bool bNewFlag = dlg.IsNewInstall(folder);
+    KillProductProcesses();
+    if (dlg.bStopWork) return false;
+
+    WriteLog("Begin depack file.\n");
+    WriteLog("Begin delete file.(%s)", Ansi(folder).c_str());
+    if (IsFolder(folder)) DeleteDirectory(folder);
+    WriteLog("End delete file.");
+
+    bool needRestart = false;
+    if (!dlg.ProcessBeforeInstall(folder, &needRestart)) WriteLog("process Before Install Error.\n");
+    if (needRestart) dlg.bNeedRestart = true;
+    if (dlg.bNeedRestart) {
+        const int answer = ShowSkinMessageBox(dlg.GetWindow(), ProductConfig::GetProductNameW().c_str(),
+                                              GetLangString(40), GetLangString(11));
+        dlg.OnInstallProgress(E_Unpack_Succeed, 1000, 0);
+        dlg.UpdateCtrlStatus(2);
+        dlg.eInstall = E_Install_Finished;
+        std::string valueName = ProductConfig::GetProductName();
+        ReplaceAll(valueName, " ", "_");
+        valueName += "_Once";
+        // RunOnce data is a command line: a path with blanks is quoted.
+        std::wstring command = dlg.GetPackagePath();
+        if (command.find(L' ') != std::wstring::npos) command = L"\"" + command + L"\"";
+        const bool added = SetRunOnceValueW(valueName, command) != 0;
+        WriteLog("Add Run Once : Rel = %d, path(%s)", added ? 1 : 0, Ansi(command).c_str());
+        if (dlg.pReporter)
+            dlg.pReporter->OnInstallFinished({true, GetPackageError(), GetPackageErrorName(), dlg.bShowThankYou});
+        // Only the box's own button confirms; Enter, Escape and the close
+        // button leave the restart to the user.
+        if (answer == kSkinMsgButton1) RestartSystem();
+        dlg.OnBtnClose();
+        return false;
+    }
+
+    const int result = dlg.InstallFile(dlg.GetPackagePath(), folder);
+    WriteLog("Install File Result %0X", result);
+    if (result < 0) {
+        WriteLog("Install File FAILED error code = %0X, last error = %d.\n", result, GetPackageError());
+        dlg.UpdateCtrlStatus(2);
+        dlg.eInstall = E_Install_Finished;
+        if (dlg.pReporter) dlg.pReporter->OnInstallFinished({false, GetPackageError(), GetPackageErrorName(), false});
+        if (IsSilentRun()) dlg.OnBtnClose();  // a silent run ends with its failure
+        return false;
+    }
+    dlg.nInstallProgress = 1000;
+
+    ShortcutInfo info;
+    info.strInstallFolder = GetInstallPath();
+    info.strMainExeName = exeName;
+    info.strDisplayName = NarrowToWide(dlg.MakeDisplayName(ProductConfig::GetProductName()));
+    info.strHomeUrl = NarrowToWide(ProductConfig::GetHomeUrl() + PackageHeader::FieldText(dlg.packageHeader.version));
+    const HRESULT com = CoInitialize(nullptr);
+    WriteLog("Create Icons for %s", dlg.packageHeader.isX64 ? "x64" : "x86");
+    info.bDesktop = (IsSilentRun() && (dlg.nCfgFlag.load() & 1)) || (dlg.pChkDesktop && dlg.pChkDesktop->GetCheck());
+    if (GetStartupOptions().IsAllowDesktopIcon() == 0) info.bDesktop = false;
+    info.bStartMenu = true;
+    info.bCommonPrograms = true;
+    dlg.CreateShortcuts(info);
+    for (int i = 0; i < 3; ++i) RefreshIcons();
+    WriteLog("Refresh Icons Finish.");
+    dlg.strInstallId = MakeRandomId();
+    dlg.bShowThankYou = dlg.ShowFinishWebPage(bNewFlag) != 0;
+    WriteLog("New : %d\n", bNewFlag ? 1 : 0);
+    bool restart = dlg.bNeedRestart;
+    dlg.RunMainExeInstall(info.strInstallFolder, exeName, bNewFlag, &restart);
+    if (restart) dlg.bNeedRestart = true;
+    WriteLog("UpdateCtrlStatus(AfterInstall)");
+    dlg.UpdateCtrlStatus(2);
+    dlg.eInstall = E_Install_Finished;
+    if (SUCCEEDED(com)) CoUninitialize();
+    return true;
+}
+
+// The download pass: fetches the package with a new engine and, when it
+// arrived whole, runs the package pass on this thread.
+void RunDownloadPass(SetupDlg& dlg) {
+    std::wstring target;
+    GetDownloadsPath(target, ProductConfig::GetProductFolderW(), SetupFileName().c_str(), 1);
+    const std::string engineTarget = EngineTargetPath(target);
+    if (engineTarget.empty()) {
+        WriteLog("Download Failed. Target path unusable : %s\n", Ansi(target).c_str());
+        dlg.eInstall = E_Install_Failed;
+        dlg.UpdateCtrlStatus(3);
+        return;
+    }
+
+    IDownloader* engine = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(dlg.m_downloadLock);
+        if (dlg.pDownload) {
+            IDownloader* old = dlg.pDownload;
+            dlg.pDownload = nullptr;
+            ReleaseDownloaderAsync(old);
+        }
+        CreateDownloader(&dlg.pDownload);
+        engine = dlg.pDownload;
+    }
+    if (!engine) {
+        // Nothing was downloaded: the failed page, whose button tries again.
+        WriteLog("SetupDlg::DoInstall pDownload = NULL.\n");
+        dlg.eInstall = E_Install_Failed;
+        dlg.UpdateCtrlStatus(3);
+        return;
+    }
+    const auto releaseEngine = [&dlg, engine]() {
+        std::lock_guard<std::mutex> lock(dlg.m_downloadLock);
+        if (dlg.pDownload == engine) dlg.pDownload = nullptr;
+        ReleaseDownloaderAsync(engine);
+    };
+
+    if (dlg.pReporter) dlg.pReporter->OnDownloadStart();
+    // Cleared before the engine starts: it may finish before the next line.
+    g_bDownloadDone = false;
+    g_bNoDownloadNeeded = false;
+    dlg.nDownloadPercent = 0;
+    const std::string directUrl = GetProductInfo() ? GetProductInfo()->GetDownloadUrl() : "";
+    ProgressCallback callback = [&dlg](int event, unsigned value, long extra) {
+        return dlg.OnDownloadEvent(event, value, extra);
+    };
+    engine->SetCallback(callback);
+
+    // The engine reads the text until it has finished: it lives on this
+    // frame for the whole download.
+    std::string manifest;
+    if (!LoadResourceText(dlg.packageHeader.isX64 ? 502 : 501, L"xml", manifest) || manifest.empty()) {
+        WriteLog("Download Failed. No download manifest.\n");
+        releaseEngine();
+        dlg.eInstall = E_Install_Failed;
+        dlg.UpdateCtrlStatus(3);
+        return;
+    }
+    engine->StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), engineTarget);
+    WriteLog("Url : %s\n", directUrl.c_str());
+    g_dwDownloadStartTick = GetTickCount();
+
+    // Wait for the end event with the engine idle; a silent engine and
+    // a stop request end the wait too.
+    bool silent = false;
+    DownloadProgress last;
+    bool lastDownloading = false;
+    DWORD lastSign = GetTickCount();
+    while (!dlg.bStopWork) {
+        const bool downloading = engine->IsDownloading();
+        if (!downloading && g_bDownloadDone) break;
+        dlg.bUsingFallback = engine->IsUsingFallback();
+        DownloadProgress now;
+        engine->GetProgress(&now);
+        if (now.written != last.written || downloading != lastDownloading) lastSign = GetTickCount();
+        last.written = now.written;
+        lastDownloading = downloading;
+        if (GetTickCount() - lastSign > kEngineSilenceLimitMs) {
+            WriteLog("Download wait ended : the engine gave no sign for %u s.\n",
+                     static_cast<unsigned>(kEngineSilenceLimitMs / 1000));
+            silent = true;
+            break;
+        }
+        if (PauseUnlessStopped(dlg, 1000)) break;
+    }
+    if (dlg.bStopWork) {
+        engine->StopDownload();
+        releaseEngine();
+        return;
+    }
+
+    g_nDownloadSeconds = static_cast<int32_t>((GetTickCount() - g_dwDownloadStartTick) / 1000);
+    if (PauseUnlessStopped(dlg, 2000)) {
+        engine->StopDownload();
+        releaseEngine();
+        return;
+    }
+    if (g_bNoDownloadNeeded) g_nDownloadSeconds = 1;
+
+    const DownloadState state = silent ? E_State_Fail : engine->GetState();
+    WriteLog("Download Finish Result : %s(%d).\n", state == E_State_Succeed ? "succeed" : "failed",
+             static_cast<int>(state));
+    if (dlg.pReporter) dlg.pReporter->OnDownloadFinished(CollectDownloadStats(*engine, state));
+
+    dlg.bUsingFallback = engine->IsUsingFallback();
+    engine->StopDownload();
+    releaseEngine();
+    engine = nullptr;
+
+    DeleteFileW((target + L".cfg").c_str());
+
+    if (state == E_State_Succeed && PathExists(target)) {
+        WriteLog("Begin install...\n");
+        dlg.SetPackagePath(target);
+        dlg.UpdateCtrlStatus(1);
+        dlg.eInstall = E_Install_Working;
+        dlg.nRenderStage = 1;
+        if (PauseUnlessStopped(dlg, 1000)) return;
+        dlg.DoInstall();
+        return;
+    }
+    if (state == E_State_NeedUpdate) {
+        WriteLog("Download Failed. App need update.\n");
+        if (!IsSilentRun()) MessageBoxW(nullptr, GetLangString(43), L"ERROR", MB_OK);
+    } else {
+        WriteLog("Download Failed. Show retry.\n");
+    }
+    dlg.eInstall = E_Install_Failed;
+    dlg.UpdateCtrlStatus(3);
+    if (IsSilentRun()) dlg.OnBtnClose();  // a silent run ends with its failure
+}
+
+}  // namespace
+
 void SetupDlg::DoInstall() {
     if (pReporter) pReporter->MarkWorkStarted();
     if (bStopWork) return;
-
-    if (!GetPackagePath().empty()) {
-        // ---- Package pass ----
-        if (pReporter) pReporter->OnInstallStart();
-        WriteLog("Do Install File : %s", Ansi(GetPackagePath()).c_str());
-        LoadPackageHeader();
-        KillProductProcesses();
-        const std::wstring exeName = MainExeName(packageHeader);
-
-        std::wstring folder = GetInstallFolder();
-        if (folder.empty() || !PathExists(folder)) {
-            wchar_t buffer[MAX_PATH] = {};
-            const std::wstring sub = NarrowToWide(PackageHeader::FieldText(packageHeader.installFolderName));
-            if (GetProgramPath(buffer, sub, 0, packageHeader.isX64)) folder = buffer;
-            else WriteLog("Install Path : the default folder does not fit.\n");
-        }
-        // Emptying the folder must not reach a user's own data: a folder
-        // that is not the product's gets the product's sub-folder instead.
-        if (!IsProductsOwnFolder(folder, packageHeader)) {
-            const std::wstring sub = PathJoin(
-                folder, NarrowToWide(PackageHeader::FieldText(packageHeader.installFolderName)));
-            WriteLog("Install Path holds other files : %s", Ansi(folder).c_str());
-            if (sub.empty() || SamePath(sub, folder) || !IsProductsOwnFolder(sub, packageHeader)) {
-                WriteLog("Install stopped : no folder of the product's own in %s\n", Ansi(folder).c_str());
-                eInstall = E_Install_Failed;
-                UpdateCtrlStatus(3);
-                if (pReporter) pReporter->OnInstallFinished({false, DirWriteError, "DirWriteError", false});
-                if (IsSilentRun()) OnBtnClose();
-                else MessageBoxW(m_hWnd, GetLangString(31), L"ERROR", MB_OK);
-                return;
-            }
-            folder = sub;
-        }
-        SetInstallFolder(folder);
-
-        QuitRunningApp(folder, exeName);
-        WriteLog("Install Path : %s", Ansi(folder).c_str());
-        const bool bNewFlag = IsNewInstall(folder);
-        KillProductProcesses();
-        if (bStopWork) return;
-
-        WriteLog("Begin depack file.\n");
-        WriteLog("Begin delete file.(%s)", Ansi(folder).c_str());
-        if (IsFolder(folder)) DeleteDirectory(folder);
-        WriteLog("End delete file.");
-
-        bool needRestart = false;
-        if (!ProcessBeforeInstall(folder, &needRestart)) WriteLog("process Before Install Error.\n");
-        if (needRestart) bNeedRestart = true;
-        if (bNeedRestart) {
-            const int answer = ShowSkinMessageBox(m_hWnd, ProductConfig::GetProductNameW().c_str(), GetLangString(40),
-                                                  GetLangString(11));
-            OnInstallProgress(E_Unpack_Succeed, 1000, 0);
-            UpdateCtrlStatus(2);
-            eInstall = E_Install_Finished;
-            std::string valueName = ProductConfig::GetProductName();
-            ReplaceAll(valueName, " ", "_");
-            valueName += "_Once";
-            // RunOnce data is a command line: a path with blanks is quoted.
-            std::wstring command = GetPackagePath();
-            if (command.find(L' ') != std::wstring::npos) command = L"\"" + command + L"\"";
-            const bool added = SetRunOnceValueW(valueName, command) != 0;
-            WriteLog("Add Run Once : Rel = %d, path(%s)", added ? 1 : 0, Ansi(command).c_str());
-            if (pReporter)
-                pReporter->OnInstallFinished({true, GetPackageError(), GetPackageErrorName(), bShowThankYou});
-            // Only the box's own button confirms; Enter, Escape and the close
-            // button leave the restart to the user.
-            if (answer == kSkinMsgButton1) RestartSystem();
-            OnBtnClose();
-            return;
-        }
-
-        const int result = InstallFile(GetPackagePath(), folder);
-        WriteLog("Install File Result %0X", result);
-        if (result < 0) {
-            WriteLog("Install File FAILED error code = %0X, last error = %d.\n", result, GetPackageError());
-            UpdateCtrlStatus(2);
-            eInstall = E_Install_Finished;
-            if (pReporter) pReporter->OnInstallFinished({false, GetPackageError(), GetPackageErrorName(), false});
-            if (IsSilentRun()) OnBtnClose();  // a silent run ends with its failure
-            return;
-        }
-        nInstallProgress = 1000;
-
-        ShortcutInfo info;
-        info.strInstallFolder = GetInstallPath();
-        info.strMainExeName = exeName;
-        info.strDisplayName = NarrowToWide(MakeDisplayName(ProductConfig::GetProductName()));
-        info.strHomeUrl = NarrowToWide(ProductConfig::GetHomeUrl() + PackageHeader::FieldText(packageHeader.version));
-        const HRESULT com = CoInitialize(nullptr);
-        WriteLog("Create Icons for %s", packageHeader.isX64 ? "x64" : "x86");
-        info.bDesktop = (IsSilentRun() && (nCfgFlag.load() & 1)) || (pChkDesktop && pChkDesktop->GetCheck());
-        if (GetStartupOptions().IsAllowDesktopIcon() == 0) info.bDesktop = false;
-        info.bStartMenu = true;
-        info.bCommonPrograms = true;
-        CreateShortcuts(info);
-        for (int i = 0; i < 3; ++i) RefreshIcons();
-        WriteLog("Refresh Icons Finish.");
-        strInstallId = MakeRandomId();
-        bShowThankYou = ShowFinishWebPage(bNewFlag) != 0;
-        WriteLog("New : %d\n", bNewFlag ? 1 : 0);
-        bool restart = bNeedRestart;
-        RunMainExeInstall(info.strInstallFolder, exeName, bNewFlag, &restart);
-        if (restart) bNeedRestart = true;
-        WriteLog("UpdateCtrlStatus(AfterInstall)");
-        UpdateCtrlStatus(2);
-        eInstall = E_Install_Finished;
-        if (SUCCEEDED(com)) CoUninitialize();
-    } else {
-        // ---- Download pass ----
-        std::wstring target;
-        GetDownloadsPath(target, ProductConfig::GetProductFolderW(), SetupFileName().c_str(), 1);
-        const std::string engineTarget = EngineTargetPath(target);
-        if (engineTarget.empty()) {
-            WriteLog("Download Failed. Target path unusable : %s\n", Ansi(target).c_str());
-            eInstall = E_Install_Failed;
-            UpdateCtrlStatus(3);
-            return;
-        }
-
-        IDownloader* engine = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(m_downloadLock);
-            if (pDownload) {
-                IDownloader* old = pDownload;
-                pDownload = nullptr;
-                ReleaseDownloaderAsync(old);
-            }
-            CreateDownloader(&pDownload);
-            engine = pDownload;
-        }
-        if (!engine) {
-            // Nothing was downloaded: the failed page, whose button tries again.
-            WriteLog("SetupDlg::DoInstall pDownload = NULL.\n");
-            eInstall = E_Install_Failed;
-            UpdateCtrlStatus(3);
-            return;
-        }
-        const auto releaseEngine = [this, engine]() {
-            std::lock_guard<std::mutex> lock(m_downloadLock);
-            if (pDownload == engine) pDownload = nullptr;
-            ReleaseDownloaderAsync(engine);
-        };
-
-        if (pReporter) pReporter->OnDownloadStart();
-        // Cleared before the engine starts: it may finish before the next line.
-        g_bDownloadDone = false;
-        g_bNoDownloadNeeded = false;
-        nDownloadPercent = 0;
-        const std::string directUrl = GetProductInfo() ? GetProductInfo()->GetDownloadUrl() : "";
-        ProgressCallback callback = [this](int event, unsigned value, long extra) {
-            return OnDownloadEvent(event, value, extra);
-        };
-        engine->SetCallback(callback);
-
-        // The engine reads the text until it has finished: it lives on this
-        // frame for the whole download.
-        std::string manifest;
-        if (!LoadResourceText(packageHeader.isX64 ? 502 : 501, L"xml", manifest) || manifest.empty()) {
-            WriteLog("Download Failed. No download manifest.\n");
-            releaseEngine();
-            eInstall = E_Install_Failed;
-            UpdateCtrlStatus(3);
-            return;
-        }
-        engine->StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), engineTarget);
-        WriteLog("Url : %s\n", directUrl.c_str());
-        g_dwDownloadStartTick = GetTickCount();
-
-        // Wait for the end event with the engine idle; a silent engine and
-        // a stop request end the wait too.
-        bool silent = false;
-        DownloadProgress last;
-        bool lastDownloading = false;
-        DWORD lastSign = GetTickCount();
-        while (!bStopWork) {
-            const bool downloading = engine->IsDownloading();
-            if (!downloading && g_bDownloadDone) break;
-            bUsingFallback = engine->IsUsingFallback();
-            DownloadProgress now;
-            engine->GetProgress(&now);
-            if (now.written != last.written || downloading != lastDownloading) lastSign = GetTickCount();
-            last.written = now.written;
-            lastDownloading = downloading;
-            if (GetTickCount() - lastSign > kEngineSilenceLimitMs) {
-                WriteLog("Download wait ended : the engine gave no sign for %u s.\n",
-                         static_cast<unsigned>(kEngineSilenceLimitMs / 1000));
-                silent = true;
-                break;
-            }
-            if (PauseUnlessStopped(*this, 1000)) break;
-        }
-        if (bStopWork) {
-            engine->StopDownload();
-            releaseEngine();
-            return;
-        }
-
-        g_nDownloadSeconds = static_cast<int32_t>((GetTickCount() - g_dwDownloadStartTick) / 1000);
-        if (PauseUnlessStopped(*this, 2000)) {
-            engine->StopDownload();
-            releaseEngine();
-            return;
-        }
-        if (g_bNoDownloadNeeded) g_nDownloadSeconds = 1;
-
-        const DownloadState state = silent ? E_State_Fail : engine->GetState();
-        WriteLog("Download Finish Result : %s(%d).\n", state == E_State_Succeed ? "succeed" : "failed",
-                 static_cast<int>(state));
-        if (pReporter) pReporter->OnDownloadFinished(CollectDownloadStats(*engine, state));
-
-        bUsingFallback = engine->IsUsingFallback();
-        engine->StopDownload();
-        releaseEngine();
-        engine = nullptr;
-
-        DeleteFileW((target + L".cfg").c_str());
-
-        if (state == E_State_Succeed && PathExists(target)) {
-            WriteLog("Begin install...\n");
-            SetPackagePath(target);
-            UpdateCtrlStatus(1);
-            eInstall = E_Install_Working;
-            nRenderStage = 1;
-            if (PauseUnlessStopped(*this, 1000)) return;
-            DoInstall();
-            return;
-        }
-        if (state == E_State_NeedUpdate) {
-            WriteLog("Download Failed. App need update.\n");
-            if (!IsSilentRun()) MessageBoxW(nullptr, GetLangString(43), L"ERROR", MB_OK);
-        } else {
-            WriteLog("Download Failed. Show retry.\n");
-        }
-        eInstall = E_Install_Failed;
-        UpdateCtrlStatus(3);
-        if (IsSilentRun()) OnBtnClose();  // a silent run ends with its failure
+    if (GetPackagePath().empty()) {
+        RunDownloadPass(*this);
         return;
     }
+    if (!RunPackagePass(*this)) return;
 
     // ---- Closing steps ----
     WriteUninstallInfo();

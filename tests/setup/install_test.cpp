@@ -6,6 +6,7 @@
 // cases carries no manifest at all.
 #include <gtest/gtest.h>
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <atomic>
@@ -276,7 +277,9 @@ TEST_F(InstallTest, AUserFolderWithOtherDataIsNeverEmptied) {
 // road of the extraction without writing anywhere else.
 TEST_F(InstallTest, NonAsciiInstallFolders) {
     EXPECT_EQ(GetACP(), 1252u);
-    for (const wchar_t* name : {L"Gr\u00f6\u00dfe \u00c9t\u00e9", L"\u041f\u0440\u043e\u0433\u0440\u0430\u043c\u043c\u044b"}) {
+    const wchar_t* latin1 = L"Gr\u00f6\u00dfe \u00c9t\u00e9";
+    const wchar_t* cyrillic = L"\u041f\u0440\u043e\u0433\u0440\u0430\u043c\u043c\u044b";
+    for (const wchar_t* name : {latin1, cyrillic}) {
         const std::wstring folder = scratch_ / name;
         SCOPED_TRACE(WideToUtf8(folder));
         dlg_.eInstall = E_Install_Working;
@@ -313,7 +316,8 @@ TEST_F(InstallTest, AStopRequestEndsTheDownloadWait) {
     if (!HasManifests()) GTEST_SKIP() << "no manifests in this build";
     const std::string net = INSTALL_MIRROR_NET;
     std::string slow = "{";
-    for (int i = 2; i <= 9; ++i) slow += (i > 2 ? ",\"" : "\"") + net + "." + std::to_string(i) + "\": {\"get_hang\": true}";
+    for (int i = 2; i <= 9; ++i)
+        slow += (i > 2 ? ",\"" : "\"") + net + "." + std::to_string(i) + "\": {\"get_hang\": true}";
     WriteScenario(slow + "}");
     ChooseFolder(dlg_, scratch_ / L"Orvane");
     std::thread stopper([this] {

@@ -4,6 +4,7 @@
 // milliseconds of: download (Install to the last byte written), verify (to
 // the engine's end event), the worker's fixed pauses, extract, product steps
 // (shortcuts, product step, registration).
+#include <winsock2.h>
 #include <windows.h>
 
 #include <atomic>
