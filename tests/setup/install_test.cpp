@@ -386,6 +386,15 @@ TEST_F(InstallTest, ARestartRequestRegistersThePackageToRunOnce) {
     EXPECT_NE(Log().find("Add Run Once : Rel = 1"), std::string::npos);
 }
 
+// A folder longer than the unpack step's 260-character buffer is refused
+// with a log line, not copied past the buffer's end.
+TEST_F(InstallTest, AnOverlongFolderIsRefused) {
+    dlg_.SetPackagePath(LocalPackage());
+    const std::wstring folder = scratch_ / std::wstring(300, L'x');
+    EXPECT_LT(dlg_.InstallFile(LocalPackage(), folder), 0);
+    EXPECT_NE(Log().find("Install File : folder too long (3"), std::string::npos);
+}
+
 TEST_F(InstallTest, ProgressFiguresStayInRange) {
     struct Case {
         unsigned value;
