@@ -39,17 +39,15 @@ constexpr DWORD kEngineSilenceLimitMs = 180 * 1000;
 // Pause slices: the worker looks at bStopWork between them.
 constexpr DWORD kStopPollMs = 50;
 
-// The engine's narrow target path must fit its 260-byte field.
+// The engine's narrow (UTF-8) target path must fit its 260-byte field.
 constexpr size_t kEngineTargetLimit = 259;
 
-// The narrow form of the download target for the engine, which opens its
-// files after widening that form through the ANSI code page. Empty when the
-// path does not fit or does not survive the round trip (a name the code page
-// cannot spell): the engine would write another file than the one the
-// package pass opens. The package pass itself keeps the wide path.
+// The narrow form of the download target for the engine, which widens it
+// again as UTF-8 before it opens the file, so every name survives. Empty when
+// it does not fit the engine's field. The package pass keeps the wide path.
 std::string EngineTargetPath(const std::wstring& target) {
-    const std::string narrow = WideToNarrow(target);
-    if (target.empty() || narrow.size() > kEngineTargetLimit || NarrowToWide(narrow) != target) return {};
+    const std::string narrow = WideToUtf8(target);
+    if (target.empty() || narrow.empty() || narrow.size() > kEngineTargetLimit) return {};
     return narrow;
 }
 
