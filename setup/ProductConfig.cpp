@@ -59,7 +59,14 @@ int GetX64NamingMode() { return 2; }
 int GetSupportedOsMask() { return 0xFF; }
 std::string GetPlatformId(bool x64) { return x64 ? "204" : "203"; }
 
-std::string GetStatsPostUrl() { return std::string("https://") + kStatsHost + "/api/common_json_post/"; }
+std::string GetStatsPostUrl() {
+#ifdef ORVANE_LOCAL_STATS_URL
+    // A build for the local mirrors reports to the loopback statistics service.
+    return ORVANE_LOCAL_STATS_URL;
+#else
+    return std::string("https://") + kStatsHost + "/api/common_json_post/";
+#endif
+}
 std::wstring GetMakerHostW() { return kMakerHost; }
 std::string GetMakerDomain() { return kMakerDomain; }
 

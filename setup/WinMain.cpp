@@ -11,8 +11,8 @@
 #include "WndShadow.h"
 
 // Static initialisation order is the order of definition in this file.
-std::string VersionText;
-std::string ProcessGuid;
+// VersionText, ProcessGuid and the start-up options live in the library
+// (ProcessGlobals.cpp), so the dialog's code links into the tests too.
 CWndShadow MainWindowShadow;
 std::unique_ptr<SetupDlg> SetupDlgHolder;
 HINSTANCE g_hModuleInstance = nullptr;

@@ -1,15 +1,95 @@
 #!/usr/bin/env bash
-# The main job: installs what the machine lacks, builds the installer, and runs
-# it under Wine in a private prefix, then shows its install log.
+# The main job: installs what the machine lacks, builds the installer whose
+# download manifests name local mirrors, starts those mirrors (HTTPS on
+# loopback, serving a package built here from the stand-in product) and the
+# statistics service, runs the installer under Wine on a private Xvfb display
+# and lets its countdown start the install. Then it shows the result: the
+# product's files, the uninstall entry, the shortcuts, the install log, the
+# statistics reports received and a screenshot of the last page. Every
+# process it started is ended by PID.
+#   RUN_WAIT=seconds   how long the install may take (default 300)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$(pwd)
 build=${BUILD_DIR:-build/run}
+wait_s=${RUN_WAIT:-300}
+
 bash tools/setup-machine.sh
 bash tools/deps.sh
-cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DORVANE_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DORVANE_LOCAL_MIRRORS=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target setup
-ORVANE_KEEP_PREFIX=1 bash tools/wine-harness.sh "$build" bash -c '
-    exe="$1"
-    timeout 120 wine "$exe" </dev/null; echo "installer exit code: $?"
-    log=$(find -L "$HOME" "$WINEPREFIX/drive_c/users" -name install.log -path "*Tarvex/Orvane/Log*" 2>/dev/null | head -n 1)
-    echo "install log: $log"; [ -n "$log" ] && tr -d "\r" < "$log"' run "$build/setup/OrvaneSetup.exe"
+build=$(cd "$build" && pwd)
+net=$(sed -n 's/^ORVANE_MIRROR_NET:STRING=//p' "$build/CMakeCache.txt")
+port=$(sed -n 's/^ORVANE_LOCAL_STATS_PORT:STRING=//p' "$build/CMakeCache.txt")
+mirrors="$build/local-mirrors"
+out="$build/run-result"
+rm -rf "$out" && mkdir -p "$out"
+
+services="$out/stats-service"
+stop_all() {
+    python3 tests/downloader/mirror_fixture.py stop "$mirrors" >/dev/null 2>&1 || true
+    python3 tests/report/report_services.py stop --state-dir "$services" >/dev/null 2>&1 || true
+}
+trap stop_all EXIT
+python3 tests/downloader/mirror_fixture.py start "$mirrors" --net "$net" --lifetime $((wait_s + 600)) --big-size 5
+python3 tests/report/report_services.py start --state-dir "$services" --lifetime $((wait_s + 600)) \
+    --listen "stats=stats@$net.109:$port"
+echo "mirrors: https://$net.2 ... https://$net.8 serving $mirrors/www/download/orvane_setup.exe"
+echo "statistics service: http://$net.109:$port"
+
+ORVANE_KEEP_PREFIX=1 bash tools/wine-harness.sh "$build" bash -s "$build/setup/OrvaneSetup.exe" "$out" "$wait_s" \
+    "$root" <<'SH'
+set -u
+exe=$1 out=$2 wait_s=$3 root=$4
+drive_c="$WINEPREFIX/drive_c"
+find_log() { find -L "$HOME" "$drive_c/users" -name install.log -path "*Tarvex/Orvane/Log*" 2>/dev/null | head -n 1; }
+old=$(find_log); [ -n "$old" ] && rm -f "$old"
+wine "$exe" </dev/null >"$out/installer-output.txt" 2>&1 &
+pid=$!
+echo "installer started (pid $pid) on display $DISPLAY; the countdown starts the install after about 31 s"
+end=$((SECONDS + wait_s)); shot_taken=0
+while kill -0 "$pid" 2>/dev/null && [ $SECONDS -lt $end ]; do
+    log=$(find_log)
+    if [ -n "$log" ] && grep -aqE "Finish\(AfterInstall\)|Download Failed|Install File FAILED|Install stopped" "$log"; then
+        sleep 3
+        bash "$root/tools/screenshot.sh" "$DISPLAY" "$out/last-page.png" && shot_taken=1
+        break
+    fi
+    sleep 2
+done
+if kill -0 "$pid" 2>/dev/null; then
+    [ $shot_taken = 1 ] || bash "$root/tools/screenshot.sh" "$DISPLAY" "$out/last-page.png" || true
+    # Close the dialog as a user would, then end it if it does not go.
+    timeout 30 wine taskkill /IM OrvaneSetup.exe >/dev/null 2>&1 || true
+    for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 1; done
+    kill "$pid" 2>/dev/null || true
+fi
+wait "$pid" 2>/dev/null; echo "installer exit code: $?"
+
+folder="$drive_c/Program Files (x86)/Orvane"
+[ -d "$folder" ] || folder="$drive_c/Program Files/Orvane"
+echo; echo "== product files in $folder"
+if [ -d "$folder" ]; then (cd "$folder" && find . -type f -printf '%8s  %p\n' | sort -k2); else echo "(none)"; fi
+echo; echo "== uninstall entry"
+timeout 60 wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Orvane' /s 2>/dev/null | tr -d '\r' \
+    | grep -v '^$' || echo "(none)"
+echo; echo "== shortcuts"
+find -L "$HOME" "$drive_c/users" "$drive_c/ProgramData" -iname '*.lnk' -ipath '*orvane*' 2>/dev/null || true
+echo; log=$(find_log)
+echo "== install log: $log"
+[ -n "$log" ] && tr -d '\r' <"$log" | grep -v '^$' | cut -c1-200 | tee "$out/install.log" | grep -v "Download_" || true
+SH
+
+echo; echo "== statistics reports received"
+python3 - "$net.109" "$port" <<'PY' | tee "$out/stats-reports.txt"
+import json, sys, urllib.request
+host, port = sys.argv[1], sys.argv[2]
+data = json.load(urllib.request.urlopen("http://%s:%s/_control/requests" % (host, port), timeout=10))
+reqs = data.get("requests", [])
+print("%d request(s)" % len(reqs))
+for r in reqs:
+    text = json.dumps(r)
+    print(text[:600] + (" ..." if len(text) > 600 else ""))
+PY
+echo
+echo "results in $out: install.log, stats-reports.txt, last-page.png, installer-output.txt"

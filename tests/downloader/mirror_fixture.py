@@ -8,6 +8,7 @@ The mirrors listen on loopback addresses NET.2 to NET.11 (all of 127/8 is
 loopback), so fixtures of several build trees on one machine never meet;
 without --net, NET is derived from a digest of DIR (net_for).
 start makes a certificate with IP names, the payload files, and starts
+(besides the payload files, any file put into DIR/www/download is served)
   - nginx on NET.2-NET.5 and NET.10, ports 80 and 443 (well-behaved mirrors;
     --rate caps every connection),
   - our own server on NET.6-NET.9 and NET.11, ports 80 and 443, whose misbehaviour
@@ -298,7 +299,8 @@ class OwnServer:
             entry["bytes"] = len(body)
             return
         name = path.split("/")[-1]
-        if not path.startswith("/download/") or name not in FILES:
+        served = name in FILES or (name and os.path.isfile(os.path.join(self.root, "www", "download", name)))
+        if not path.startswith("/download/") or not served:
             body = b"not found"
             self.send_head(conn, 404, [("Content-Length", len(body))], entry)
             conn.sendall(body)
