@@ -405,7 +405,9 @@ TEST_F(UploadTest, UnreachableServicesFailFast) {
     auto start = Clock::now();
     EXPECT_EQ(TenTries([&] { return reporter.SendStartReport(); }), 0);
     EXPECT_EQ(TenTries([&] { return reporter.SendFinishReport(InstallOptionFlags()); }), 0);
-    EXPECT_LT(SecondsSince(start), 10.0 + 6.0);
+    // Twenty refused connections, not twenty time-outs; the margin is for
+    // a machine that runs the suite under emulation and full load.
+    EXPECT_LT(SecondsSince(start), 45.0);
 }
 
 // Without client data the report holds "app" and "install" alone; a cache
