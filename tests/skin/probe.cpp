@@ -113,7 +113,9 @@ int wmain(int argc, wchar_t** argv) {
         boxW = r.right - r.left;
         boxH = r.bottom - r.top;
         header = Rgb(PixelOf(box, boxW - 2, 30));
-        footer = Rgb(PixelOf(box, 150, 183));
+        // The box is drawn at design size and scaled: the footer under the
+        // button sits at the scaled design point.
+        footer = Rgb(PixelOf(box, 150 * dpi / 96, 183 * dpi / 96));
         corner = Rgb(PixelOf(box, boxW - 1, boxH - 1));
         PostMessageW(box, WM_CLOSE, 0, 0);
     });
