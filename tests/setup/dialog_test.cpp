@@ -500,6 +500,40 @@ TEST_F(SetupDialogTest, FolderChecksAndFreeSpaceRefuseWithAMessage) {
     });
 }
 
+TEST_F(SetupDialogTest, BrowsedFolderLandsInTheFolderBoxWithTheProductFolder) {
+    TestDialog dialog;
+    ScratchFolder folder(L"dialog_browse");
+    const std::wstring start = folder / L"Chosen Place";
+    const DWORD uiThread = GetCurrentThreadId();
+    RunDialog(dialog, [&](HWND wnd) {
+        KillTimer(wnd, 1);
+        dialog.SetInstallFolder(start);
+        ClickDesign(wnd, 96, 540, 372);
+        ASSERT_TRUE(WaitFor([&] { return WindowHeight(wnd) == kPanelHeight; }, 5000));
+        std::thread clicker([&] { ClickDesign(wnd, 96, 563, 473); });
+        // The folder to preselect is made before the browser opens.
+        HWND browser = FindOtherDialog(uiThread, wnd, 15000);
+        clicker.join();
+        ASSERT_NE(browser, nullptr) << "the folder browser did not open";
+        EXPECT_TRUE(FolderExists(start));
+        Sleep(1500);  // the browser fills its tree and selects the folder
+        PostMessageW(browser, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(WaitFor([&] { return !IsWindow(browser); }, 10000));
+        // The chosen folder lacks the product's folder name, so it is added.
+        // Wine's browser opens on the desktop, not on the preselected folder
+        // (it ignores BFFM_SETSELECTIONW), so the chosen folder is whatever
+        // it had selected.
+        EXPECT_TRUE(WaitFor([&] { return dialog.GetInstallFolder() != start; }, 5000));
+        const std::wstring chosen = dialog.GetInstallFolder();
+        ASSERT_GT(chosen.size(), 7u);
+        EXPECT_EQ(chosen.substr(chosen.size() - 7), L"\\Orvane") << WideToUtf8(chosen);
+        EXPECT_TRUE(chosen == start + L"\\Orvane" || chosen.find(L"Desktop") != std::wstring::npos) << WideToUtf8(chosen);
+        wchar_t text[600] = {};
+        GetWindowTextW(dialog.GetEditPathWindow(), text, 600);
+        EXPECT_EQ(std::wstring(text), dialog.GetInstallFolder());
+    });
+}
+
 TEST(SetupDialogFigures, OsBitsAndNeededSpace) {
     struct Os {
         DWORD major, minor;
