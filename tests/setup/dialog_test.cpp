@@ -645,20 +645,6 @@ TEST(SetupDialogScreens, DISABLED_CaptureAtThisDpi) {
 
 class SetupDialogDpiTest : public ::testing::TestWithParam<int> {
 protected:
-    static void SetLogPixels(int dpi) {
-        const DWORD value = dpi;
-        HKEY key = nullptr;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                            nullptr) == 0) {
-            RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-            RegCloseKey(key);
-        }
-        if (RegCreateKeyExW(HKEY_CURRENT_CONFIG, L"Software\\Fonts", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                            nullptr) == 0) {
-            RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-            RegCloseKey(key);
-        }
-    }
     void TearDown() override { SetLogPixels(96); }
 };
 

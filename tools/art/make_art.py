@@ -248,6 +248,16 @@ def bmp_header(path):
     return width, abs(height), bits
 
 
+def replace_if_changed(temp, target):
+    """Replace only on change, so the resource compiler does not rerun for nothing."""
+    if os.path.exists(target):
+        with open(target, "rb") as a, open(temp, "rb") as b:
+            if a.read() == b.read():
+                os.unlink(temp)
+                return
+    os.replace(temp, target)
+
+
 def draw(out_dir, row):
     rid, name, width, height, depth, background, drawing = row
     target = os.path.join(out_dir, name)
@@ -259,13 +269,7 @@ def draw(out_dir, row):
     if got != (width, height, depth):
         os.unlink(temp)
         raise SystemExit(f"make_art: bitmap {rid} came out {got}, wanted {(width, height, depth)}")
-    # Replace only on change, so the resource compiler does not rerun for nothing.
-    if os.path.exists(target):
-        with open(target, "rb") as a, open(temp, "rb") as b:
-            if a.read() == b.read():
-                os.unlink(temp)
-                return
-    os.replace(temp, target)
+    replace_if_changed(temp, target)
 
 
 def draw_icon(out_dir, row):
@@ -275,12 +279,7 @@ def draw_icon(out_dir, row):
     cmd = [CONVERT, "-size", "48x48", "xc:none"] + drawing
     cmd += ["-define", "icon:auto-resize=48,32,16", f"ICO:{temp}"]
     subprocess.run(cmd, check=True)
-    if os.path.exists(target):
-        with open(target, "rb") as a, open(temp, "rb") as b:
-            if a.read() == b.read():
-                os.unlink(temp)
-                return
-    os.replace(temp, target)
+    replace_if_changed(temp, target)
 
 
 def main():
