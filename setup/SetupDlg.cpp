@@ -32,7 +32,6 @@ namespace {
 
 constexpr UINT_PTR kCountdownTimer = 1;
 constexpr UINT kCountdownPeriodMs = 1000;
-constexpr int kRampBytes = 4096;
 
 // Joins the thread when it ends before the tick count reaches deadline,
 // answering messages sent to this thread meanwhile (a thread being waited for
@@ -66,17 +65,7 @@ SetupDlg::SetupDlg() {
 SetupDlg::~SetupDlg() {
     // Reached only after StopThreads succeeded (the close handler and the end
     // of the run make sure of it): no thread reads these any more.
-    delete[] pWorkBuffer;
-    pWorkBuffer = nullptr;
-    delete[] pBackground;
-    pBackground = nullptr;
-    delete[] pFrameBuffers[0];
-    delete[] pFrameBuffers[1];
-    pFrameBuffers[0] = pFrameBuffers[1] = nullptr;
-    delete[] pDistanceTable;
-    pDistanceTable = nullptr;
-    delete[] pRamp;
-    pRamp = nullptr;
+    ReleaseRenderer();
     {
         std::lock_guard<std::mutex> lock(m_downloadLock);
         delete pDownload;
@@ -103,31 +92,8 @@ int SetupDlg::OnInitDialog(HWND wnd) {
     hTitleFont = MakeFont(22, 96, 72, GetUiFontName());
     hTextFont = MakeFont(14, 96, 96, IsJapaneseSystem() ? GetUiFontName() : L"ArialMT");
 
-    nCenterX = m_nWidth / 2;
-    nCenterY = m_nHeight - 50;
-    nMaxRadius = static_cast<int32_t>(Distance(nCenterX, nCenterY));
-
-    bmLogo.Load(190);
-    bmInstallLogo.Load(132);
-    bmFinishPicture.Load(133);
-    bmDownloadDone.Load(183);
-    bmDownloadFailed.Load(182);
-    bmSpare.Load(184);
-    bmBackground.Load(185);
-    // The picture sits centred above the status text (184, 52 for 255 x 255).
-    nPictureX = (m_nWidth - (bmLogo.nWidth ? bmLogo.nWidth : 255)) / 2 + 1;
-    nPictureY = 52;
-
-    const size_t pixels = static_cast<size_t>(m_nWidth) * m_nHeight;
-    for (auto& buffer : pFrameBuffers) {
-        buffer = new uint32_t[pixels];
-        memset(buffer, 0xFF, pixels * sizeof(uint32_t));
-    }
-    pDistanceTable = new double[pixels];
-    for (int y = 0; y < m_nHeight; ++y) {
-        for (int x = 0; x < m_nWidth; ++x) pDistanceTable[y * m_nWidth + x] = Distance(x - nCenterX, y - nCenterY);
-    }
-    pRamp = new uint32_t[kRampBytes / sizeof(uint32_t)]();
+    // The renderer's geometry, pictures, frame buffers and distance table.
+    PrepareRenderer();
 
     // The header copy: bounded copies of the description's texts.
     const auto& info = GetProductInfo();

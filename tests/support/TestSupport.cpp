@@ -278,19 +278,4 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs, const
     return result;
 }
 
-void SetLogPixels(int dpi) {
-    const DWORD value = dpi;
-    const struct {
-        HKEY root;
-        const wchar_t* path;
-    } places[] = {{HKEY_CURRENT_USER, L"Control Panel\\Desktop"}, {HKEY_CURRENT_CONFIG, L"Software\\Fonts"}};
-    for (const auto& place : places) {
-        HKEY key = nullptr;
-        if (RegCreateKeyExW(place.root, place.path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) == 0) {
-            RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-            RegCloseKey(key);
-        }
-    }
-}
-
 }  // namespace testing_support

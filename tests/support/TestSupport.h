@@ -84,8 +84,4 @@ struct ProcessResult {
 // timeoutMs; a process still running then is terminated.
 ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs, const std::wstring& folder = L"");
 
-// Sets the prefix's display DPI; Wine reads it when a process starts, so
-// only processes started afterwards see it.
-void SetLogPixels(int dpi);
-
 }  // namespace testing_support
