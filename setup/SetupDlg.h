@@ -310,6 +310,16 @@ public:
     // so the render thread's pWorkBuffer never carries a download picture
     // into an install frame.
     std::vector<uint32_t> m_pageBuffer;  // m_paintLock
+
+    // ---- Lifetime at exit (SetupDlg.cpp) --------------------------------
+    // Lets go of every thread StopThreads could not join, so that a kept
+    // (leaked) object's threads do not end the process at static destruction.
+    void DetachThreads();
+    // Starts the install or the uninstall worker as m_workerThread, after
+    // joining a previous worker that has ended. False when one still runs.
+    bool StartWorker(unsigned (*proc)(SetupDlg*));
+    // Set once the close handler has begun; a second WM_CLOSE does nothing.
+    std::atomic<bool> bClosing{false};
 };
 
 // Process-wide values that belong with the dialog.
@@ -343,3 +353,9 @@ void CopyWideToNarrow(std::string& out, const std::wstring& text);
 double Distance(int32_t dx, int32_t dy);
 int LerpChannel(int a, int b, double t);
 uint32_t BlendColor(uint32_t a, uint32_t b, double t);
+
+// The pre-install checks' figures (SetupDlgTrigger.cpp): the Windows-version
+// bit that the product's supported-system mask is tested against, and the
+// free MiB an install of archiveSize bytes into path needs.
+int OsVersionBit(DWORD major, DWORD minor);
+uint64_t NeededFreeSpaceMB(uint64_t archiveSize, const std::wstring& path);

@@ -1,16 +1,140 @@
 #include "SetupDlg.h"
 
-void SetupDlg::OnTimer(UINT_PTR) {}
-int SetupDlg::OnAutoInstallTimer() { return 0; }
-unsigned StartReportThreadProc(InstallStatsReporter*) { return 0; }
+#include <shlwapi.h>
+
+#include <cstring>
+
+#include "InstallStatsReporter.h"
+#include "LangStrings.h"
+#include "Log.h"
+#include "Process.h"
+#include "ProductConfig.h"
+#include "SetupApp.h"
+#include "Text.h"
+#include "UnpackPackage.h"
+
+namespace {
+
+constexpr UINT_PTR kCountdownTimer = 1;
+constexpr int kReportTries = 10;
+constexpr DWORD kReportRetryMs = 500;
+// The hidden window's pause before the dialog ends, in whole seconds.
+constexpr DWORD kClosePauseMs = 5000;
+
+template <typename Send>
+void SendWithRetries(Send send) {
+    for (int attempt = 0; attempt < kReportTries; ++attempt) {
+        if (send()) return;
+        Sleep(kReportRetryMs);
+    }
+}
+
+}  // namespace
+
+void SetupDlg::OnTimer(UINT_PTR id) {
+    if (id == kCountdownTimer) OnAutoInstallTimer();
+}
+
+int SetupDlg::OnAutoInstallTimer() {
+    if (pStaticStatus) {
+        std::wstring text = GetLangString(50);
+        ReplaceAll(text, std::wstring(L"XXX"), std::to_wstring(static_cast<int>(g_nCountdown)));
+        pStaticStatus->SetText(text.c_str());
+    }
+    const int left = --g_nCountdown;
+    if (left >= 0) return left;
+    KillTimer(m_hWnd, kCountdownTimer);
+    g_bAutoStarted = true;
+    OnBtnInstall();
+    return left;
+}
+
+unsigned StartReportThreadProc(InstallStatsReporter* reporter) {
+    if (reporter) SendWithRetries([&] { return reporter->SendStartReport(); });
+    return 0;
+}
 
 int SetupDlg::OnClose() {
+    // The worker's synchronous close and the system's may arrive while the
+    // first close still pauses: the first one does the work.
+    if (bClosing.exchange(true)) return 0;
+    ShowWindow(m_hWnd, SW_HIDE);
+    bExitThreads = 1;
+    SendFinishReport();
+    // The pause gives the threads time to end; they are joined within it so
+    // that the object outlives none of them.
+    const DWORD start = GetTickCount();
+    if (!StopThreads(kClosePauseMs)) WriteLog("OnClose: a thread is still running.");
+    const DWORD spent = GetTickCount() - start;
+    if (spent < kClosePauseMs) Sleep(kClosePauseMs - spent);
+    SetUnhandledExceptionFilter(nullptr);
     EndDialog(m_hWnd, 0);
     return 0;
 }
 
-int SetupDlg::SendFinishReport() { return 0; }
-bool SetupDlg::OpenSharedMemory(std::wstring) { return false; }
-void SetupDlg::WriteSharedMemory(const char*) {}
-void SetupDlg::CloseSharedMemory() {}
-void SetupDlg::RunProductApp(std::wstring) {}
+int SetupDlg::SendFinishReport() {
+    if (!pReporter) return 0;
+    InstallOptionFlags flags;
+    flags.bDownloadDone = g_bDownloadDone;
+    flags.bAutoInstall = g_bAutoStarted;
+    flags.bRunApp = g_bAppLaunched;
+    flags.bChangeInstallPath = g_bInstallPathChanged;
+    flags.bAddPlan = g_bJoinUxProgram;
+    flags.bCreateDesktop = g_bCreateDesktopIcon;
+    SendWithRetries([&] { return pReporter->SendFinishReport(flags); });
+    return 0;
+}
+
+bool SetupDlg::OpenSharedMemory(std::wstring name) {
+    WriteLog("Create Shared Memory fail! -- %s \n", WideToNarrow(name).c_str());
+    if (hSharedMemory) return false;
+    hSharedMemory = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, name.c_str());
+    if (!hSharedMemory) {
+        WriteLog("Create Shared Memory fail! ---1 %d \n", static_cast<int>(GetLastError()));
+        return false;
+    }
+    pSharedView = MapViewOfFile(hSharedMemory, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    if (!pSharedView) {
+        WriteLog("Create Shared Memory fail! ---2 %d \n", static_cast<int>(GetLastError()));
+        return false;
+    }
+    return true;
+}
+
+void SetupDlg::WriteSharedMemory(const char* text) {
+    if (!pSharedView || !text) return;
+    // Never past the view: a mapping smaller than the text gets it cut, still
+    // terminated.
+    MEMORY_BASIC_INFORMATION region{};
+    size_t room = 0;
+    if (VirtualQuery(pSharedView, &region, sizeof(region))) {
+        room = region.RegionSize - (static_cast<char*>(pSharedView) - static_cast<char*>(region.BaseAddress));
+    }
+    if (room == 0) return;
+    const size_t length = strnlen(text, room - 1);
+    memcpy(pSharedView, text, length);
+    static_cast<char*>(pSharedView)[length] = '\0';
+}
+
+void SetupDlg::CloseSharedMemory() {
+    if (pSharedView) {
+        UnmapViewOfFile(pSharedView);
+        pSharedView = nullptr;
+    }
+    if (hSharedMemory) {
+        CloseHandle(hSharedMemory);
+        hSharedMemory = nullptr;
+    }
+}
+
+void SetupDlg::RunProductApp(std::wstring arguments) {
+    wchar_t path[MAX_PATH] = {};
+    const wchar_t* folder = GetInstallPath();
+    lstrcpynW(path, folder ? folder : L"", MAX_PATH);
+    const std::wstring exe =
+        packageHeader.isX64 ? ProductConfig::GetMainExeNameX64W() : ProductConfig::GetMainExeNameW();
+    PathAppendW(path, exe.c_str());
+    WriteLog("Run Zov!!! %s", WideToNarrow(std::wstring(path)).c_str());
+    RunUnelevated(path, arguments, L"", SW_SHOWNORMAL);
+    WriteLog("Finish and Close Setup!");
+}

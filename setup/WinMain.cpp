@@ -1,6 +1,8 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <curl/curl.h>
+
 #include "DebugConfig.h"
 #include "InfoViewDlg.h"
 #include "Log.h"
@@ -10,29 +12,16 @@
 #include "SystemInfo.h"
 #include "WndShadow.h"
 
-// Static initialisation order is the order of definition in this file.
-// VersionText, ProcessGuid and the start-up options live in the library
-// (ProcessGlobals.cpp), so the dialog's code links into the tests too.
-CWndShadow MainWindowShadow;
-std::unique_ptr<SetupDlg> SetupDlgHolder;
-HINSTANCE g_hModuleInstance = nullptr;
-
-void CreateSetupDlg() { SetupDlgHolder = std::make_unique<Orvane>(); }
-
-INT_PTR CALLBACK MainDlgProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (GetStartupOptions().IsShowWindow()) {
-        MainWindowShadow.Create(wnd, true);
-    } else {
-        MainWindowShadow.Create(wnd, false);
-        // Hiding an already hidden window would send WM_SHOWWINDOW back here
-        // again and again; hide only while it is visible.
-        if (IsWindowVisible(wnd)) ShowWindow(wnd, SW_HIDE);
-    }
-    if (!SetupDlgHolder) return 0;
-    return SetupDlgHolder->DialogProc(wnd, message, wParam, lParam);
-}
+namespace {
+// How long the end of the run waits for the dialog's threads before it
+// keeps the dialog object alive instead of destroying it under them.
+constexpr DWORD kExitThreadWaitMs = 10000;
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    // libcurl's global set-up is not thread-safe: it runs before any thread
+    // that may transfer (statistics, download engine) starts.
+    curl_global_init(CURL_GLOBAL_ALL);
     ShowInfoViewIfEnabled();
 
     std::wstring logPath;
@@ -50,6 +39,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     CWndShadow::Initialize(instance);
     CreateSetupDlg();
     DialogBoxParamW(instance, MAKEINTRESOURCEW(kMainDialogTemplate), nullptr, MainDlgProc, 0);
+    // The dialog's threads end before static destruction reaches the object.
+    EndSetupDlg(kExitThreadWaitMs);
     CoUninitialize();
     WriteLog("Exit app.");
     return 0;

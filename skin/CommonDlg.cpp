@@ -17,8 +17,23 @@ int CommonDlg::OnInitDialog(HWND wnd) {
     return 1;
 }
 
+bool WaitAnsweringSentMessages(HANDLE handle, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD elapsed = GetTickCount() - start;
+        const DWORD left = elapsed < timeoutMs ? timeoutMs - elapsed : 0;
+        const DWORD r = MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_SENDMESSAGE);
+        if (r == WAIT_OBJECT_0) return true;
+        if (r != WAIT_OBJECT_0 + 1 || left == 0) return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0;
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
 INT_PTR CommonDlg::DialogProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    const int r = OnMessage(message, wParam, lParam);
+    // Controls stand at design pixels; the pointer is in the window's pixels.
+    const bool mouse = message == WM_MOUSEMOVE || message == WM_LBUTTONDOWN || message == WM_LBUTTONUP;
+    const int r = OnMessage(message, wParam, mouse ? MouseToDesign(lParam) : lParam);
     switch (message) {
     case WM_INITDIALOG:
         OnInitDialog(wnd);
@@ -76,6 +91,16 @@ int CommonDlg::GetDpi() {
 }
 
 int CommonDlg::Scale(int value) { return value * GetDpi() / 96; }
+
+int CommonDlg::ToDesign(int value) { return value * 96 / GetDpi(); }
+
+LPARAM CommonDlg::MouseToDesign(LPARAM lParam) {
+    const int dpi = GetDpi();
+    if (dpi == 96) return lParam;
+    const int x = static_cast<unsigned short>(lParam & 0xFFFF);
+    const int y = static_cast<short>(static_cast<unsigned short>((lParam >> 16) & 0xFFFF));
+    return MAKELPARAM(x * 96 / dpi, y * 96 / dpi);
+}
 
 BOOL CommonDlg::PresentDesign(HDC windowDc, HDC memoryDc, int x, int y, int cx, int cy) {
     const int dpi = GetDpi();

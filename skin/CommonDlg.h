@@ -4,6 +4,11 @@
 
 #include <windows.h>
 
+// Waits up to timeoutMs for the handle while answering messages that other
+// threads send to this one (a thread being waited for may be sending to a
+// window of this thread). True when the handle was signalled.
+bool WaitAnsweringSentMessages(HANDLE handle, DWORD timeoutMs);
+
 class CommonDlg {
 public:
     CommonDlg() = default;
@@ -37,6 +42,12 @@ public:
     // call, which scales the design rectangle (x, y, cx, cy) to the window's
     // pixels. The copy's result.
     BOOL PresentDesign(HDC windowDc, HDC memoryDc, int x, int y, int cx, int cy);
+    // A window pixel of the client area as a design pixel (value x 96 / DPI,
+    // truncated toward zero); the inverse of Scale.
+    int ToDesign(int value);
+    // The mouse messages' lParam in design pixels: what OnMessage and the
+    // controls receive at every display scale.
+    LPARAM MouseToDesign(LPARAM lParam);
 
     HWND GetWindow() const { return m_hWnd; }
 

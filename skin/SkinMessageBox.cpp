@@ -1,7 +1,5 @@
 #include "SkinMessageBox.h"
 
-#include <algorithm>
-
 #include "SkinBitmap.h"
 
 namespace {
@@ -32,22 +30,6 @@ enum SkinBitmapId {
     kBmpCloseNormal = 179,
     kBmpClosePressed = 180,
 };
-
-// Waits for the thread while answering messages that other threads send to
-// this one: the painter draws on the box's window, and the platform may ask
-// the window's own thread for that.
-bool WaitAnsweringSentMessages(HANDLE thread, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        const DWORD elapsed = GetTickCount() - start;
-        const DWORD left = elapsed < timeoutMs ? timeoutMs - elapsed : 0;
-        const DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, left, QS_SENDMESSAGE);
-        if (r == WAIT_OBJECT_0) return true;
-        if (r != WAIT_OBJECT_0 + 1 || left == 0) return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
-        MSG msg;
-        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-}
 
 INT_PTR CALLBACK SkinMessageBoxProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam) {
     SkinMessageBox* box = g_currentBox.load();
@@ -110,12 +92,9 @@ int SkinMessageBox::OnInitDialog(HWND wnd) {
 }
 
 void SkinMessageBox::CreateControls() {
-    int logPixelsY = 96;
-    {
-        WindowDc dc(m_hWnd);
-        if (dc) logPixelsY = GetDeviceCaps(dc.get(), LOGPIXELSY);
-    }
-    m_font.reset(CreateFontW(-MulDiv(14, logPixelsY, 96), 0, 0, 0, 0, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0,
+    // The box draws at design size and the picture is scaled afterwards, so
+    // its font is made for 96 DPI.
+    m_font.reset(CreateFontW(-MulDiv(14, 96, 96), 0, 0, 0, 0, FALSE, FALSE, FALSE, 0, 0, 0, 0, 0,
                              L"\x5FAE\x8F6F\x96C5\x9ED1"));
     HFONT font = m_font.get();
     auto load = [this](int id) {
@@ -230,25 +209,21 @@ void SkinMessageBox::OnPaint() {
     if (!m_hWnd) return;
     WindowDc dc(m_hWnd);
     if (!dc) return;
-    RECT client{};
-    GetClientRect(m_hWnd, &client);
-    // Controls stand at design pixels; above 96 DPI the window is larger and
-    // the bands reach across all of it, the footer at least up to the button row.
-    const int width = std::max<int>(kDesignWidth, client.right);
-    const int height = client.bottom;
-    if (height <= 0) return;
+    // The whole box is drawn at its design size and handed to the window at
+    // the display's scale, so it looks the same at every DPI.
+    const int width = kDesignWidth, height = kDesignHeight;
     UniqueMemoryDc memory(CreateCompatibleDC(dc.get()));
     UniqueGdi<HBITMAP> frame(CreateCompatibleBitmap(dc.get(), width, height));
     if (!memory || !frame) return;
     SelectedObject selected(memory.get(), frame.get());
     const RECT page{0, 0, width, height};
     const RECT header{0, 0, width, kHeaderHeight};
-    const RECT footer{0, std::min(height - kFooterHeight, kDesignHeight - kFooterHeight), width, height};
+    const RECT footer{0, height - kFooterHeight, width, height};
     FillSolid(memory.get(), &page, kPageColor);
     FillSolid(memory.get(), &header, kHeaderColor);
     FillSolid(memory.get(), &footer, kFooterColor);
     PaintControls(m_paintCtrls, memory.get());
-    BitBlt(dc.get(), 0, 0, width, height, memory.get(), 0, 0, SRCCOPY);
+    PresentDesign(dc.get(), memory.get(), 0, 0, width, height);
 }
 
 DWORD WINAPI SkinMessageBox::RedrawThread(void* param) {

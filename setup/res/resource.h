@@ -9,3 +9,8 @@
 #define IDC_INFO_LOG 1005
 #define IDC_INFO_BTN_INFO 1006
 #define IDC_INFO_BTN_LOG 1007
+
+// The main dialog's icon and version texts.
+#define IDI_SETUP 107
+#define IDT_VERSION_X86 503
+#define IDT_VERSION_X64 504

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 #include <thread>
 
 #include "CommonDlg.h"
@@ -113,9 +114,21 @@ int wmain(int argc, wchar_t** argv) {
         boxW = r.right - r.left;
         boxH = r.bottom - r.top;
         header = Rgb(PixelOf(box, boxW - 2, 30));
-        footer = Rgb(PixelOf(box, 150, 183));
+        // The box is drawn at design size and scaled: the footer under the
+        // button sits at the scaled design point.
+        footer = Rgb(PixelOf(box, 150 * dpi / 96, 183 * dpi / 96));
         corner = Rgb(PixelOf(box, boxW - 1, boxH - 1));
-        PostMessageW(box, WM_CLOSE, 0, 0);
+        skin_test::Canvas picture(boxW, boxH);
+        skin_test::CaptureClient(box, picture);
+        picture.SaveBmp(std::wstring(argv[1]) + L".bmp");
+        // A click on the button where the display shows it: the box turns
+        // the window's pixels back into its design pixels.
+        const LPARAM at = MAKELPARAM(210 * dpi / 96, 183 * dpi / 96);
+        PostMessageW(box, WM_MOUSEMOVE, 0, at);
+        PostMessageW(box, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageW(box, WM_LBUTTONUP, 0, at);
+        for (int i = 0; i < 100 && IsWindow(box); ++i) Sleep(20);
+        if (IsWindow(box)) PostMessageW(box, WM_CLOSE, 0, 0);
     });
     const int result = ShowSkinMessageBox(nullptr, L"Probe", L"Measuring the box.", L"OK");
     driver.join();
