@@ -101,9 +101,11 @@ void SetupDlg::CreateControls() {
         // The folder: a registered older installation that still exists, else
         // the maker's and the product's folder under Program Files.
         std::wstring folder;
-        const std::string old = GetOldInstallPath();
-        if (!old.empty() && PathFileExistsA(old.c_str())) {
-            folder = NarrowToWide(old);
+        // The older installation's folder comes back as UTF-8, so a folder
+        // the ANSI code page cannot spell is still found.
+        const std::wstring old = Utf8ToWide(GetOldInstallPath());
+        if (!old.empty() && PathFileExistsW(old.c_str())) {
+            folder = old;
         } else {
             std::wstring sub = NarrowToWide(PackageHeader::FieldText(packageHeader.installFolderName));
             const std::wstring maker = ProductConfig::GetMakerNameW();
