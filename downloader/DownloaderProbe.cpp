@@ -43,6 +43,11 @@ void SetProbeBounds(CURL* curl, long timeoutS, std::atomic<bool>* stopped) {
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, stopped);
 }
 
+bool IsTransientFailure(CURLcode rc) {
+    return rc == CURLE_SSL_CONNECT_ERROR || rc == CURLE_SEND_ERROR || rc == CURLE_RECV_ERROR ||
+           rc == CURLE_GOT_NOTHING;
+}
+
 bool SaysYes(const std::string& reply) { return reply.size() >= 2 && reply[0] == '1'; }
 
 const char* TrueFalse(bool v) { return v ? "true" : "false"; }
@@ -63,6 +68,10 @@ int64_t DownloaderCurl::HeadSize(const char* url, DeferredLog& log) {
         ApplyProxy(curl.get());
     }
     CURLcode rc = curl_easy_perform(curl.get());
+    // A connection that broke before the answer (a failed TLS handshake, a
+    // reset) is asked once more: one such hiccup must not cost a mirror the
+    // whole download. A refusal, a time-out or an answer is final.
+    if (IsTransientFailure(rc) && !m_stopped) rc = curl_easy_perform(curl.get());
     curl_off_t length = -1;
     if (rc == CURLE_OK) curl_easy_getinfo(curl.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     log.Add("Download_GetDownloadFileLenth : result(%d), url_err(%d).\n", static_cast<int>(length),
