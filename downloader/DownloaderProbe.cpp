@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -43,6 +44,18 @@ void SetProbeBounds(CURL* curl, long timeoutS, std::atomic<bool>* stopped) {
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, stopped);
 }
 
+// Probe requests over TLS are made one at a time. The slots are probed at
+// once, and Wine's Schannel (over GnuTLS) was seen to break, and once to
+// crash, when several handshakes of one process ran together; the echoes
+// and plain requests of the other slots still run meanwhile.
+std::mutex g_tlsProbe;
+
+CURLcode PerformProbe(CURL* curl, const char* url) {
+    if (strncmp(url, "https://", 8) != 0) return curl_easy_perform(curl);
+    std::lock_guard<std::mutex> guard(g_tlsProbe);
+    return curl_easy_perform(curl);
+}
+
 bool IsTransientFailure(CURLcode rc) {
     return rc == CURLE_SSL_CONNECT_ERROR || rc == CURLE_SEND_ERROR || rc == CURLE_RECV_ERROR ||
            rc == CURLE_GOT_NOTHING;
@@ -67,11 +80,11 @@ int64_t DownloaderCurl::HeadSize(const char* url, DeferredLog& log) {
         std::lock_guard<std::mutex> guard(m_lock);
         ApplyProxy(curl.get());
     }
-    CURLcode rc = curl_easy_perform(curl.get());
+    CURLcode rc = PerformProbe(curl.get(), url);
     // A connection that broke before the answer (a failed TLS handshake, a
     // reset) is asked once more: one such hiccup must not cost a mirror the
     // whole download. A refusal, a time-out or an answer is final.
-    if (IsTransientFailure(rc) && !m_stopped) rc = curl_easy_perform(curl.get());
+    if (IsTransientFailure(rc) && !m_stopped) rc = PerformProbe(curl.get(), url);
     curl_off_t length = -1;
     if (rc == CURLE_OK) curl_easy_getinfo(curl.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     log.Add("Download_GetDownloadFileLenth : result(%d), url_err(%d).\n", static_cast<int>(length),
@@ -91,7 +104,7 @@ std::string DownloaderCurl::HttpGetText(std::string url) {
     body.limit = kLoadProbeBodyLimit;
     SetBaseOptions(curl.get(), url.c_str(), AppendCapped, &body);
     SetProbeBounds(curl.get(), kLoadProbeTimeoutS, &m_stopped);
-    CURLcode rc = curl_easy_perform(curl.get());
+    CURLcode rc = PerformProbe(curl.get(), url.c_str());
     if (rc == CURLE_WRITE_ERROR && body.capped) rc = CURLE_OK;
     return rc == CURLE_OK ? body.text : "error";
 }
