@@ -9,5 +9,5 @@ target_link_libraries(setup_paint_probe PRIVATE setup_paint_fixture setup_resour
 target_link_options(setup_paint_probe PRIVATE -municode -mwindows)
 
 orvane_add_gtest(setup_paint_tests SOURCES paint_test.cpp ${CMAKE_SOURCE_DIR}/tests/skin/test_main.cpp
-  LIBS setup_paint_fixture setup_resources skin_resources LOCKS display-dpi display-input TIMEOUT 300)
+  LIBS setup_paint_fixture setup_resources skin_resources LOCKS display-dpi display-input SERIAL TIMEOUT 300)
 add_dependencies(setup_paint_tests setup_paint_probe)
