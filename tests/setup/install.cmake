@@ -21,7 +21,7 @@ foreach(variant "setup_install_tests;WITH" "setup_install_nomanifest_tests;WITHO
     list(APPEND sources ${CMAKE_CURRENT_BINARY_DIR}/install_test.rc)
   endif()
   orvane_add_gtest(${name} SOURCES ${sources} $<TARGET_OBJECTS:skin_resources>
-    LIBS setup_app LOCKS install_mirrors standins display-input TIMEOUT 300)
+    LIBS setup_app LOCKS install_mirrors standins display-input TIMEOUT 900)
   target_compile_definitions(${name} PRIVATE INSTALL_MIRROR_DIR="${install_mirror_dir}"
     INSTALL_MIRROR_NET="${ORVANE_MIRROR_NET}")
   add_dependencies(${name} orvane_local_package)
