@@ -23,6 +23,7 @@
 #include "Log.h"
 #include "Orvane.h"
 #include "Paths.h"
+#include "Process.h"
 #include "ProductConfig.h"
 #include "Registry.h"
 #include "TestSupport.h"
@@ -124,6 +125,12 @@ protected:
         if (HasFailure()) printf("---- install log ----\n%s\n", Log().c_str());
         dlg_.pReporter = nullptr;
         delete reporter_;
+        // Programs the road started (the resident stand-in product, a
+        // browser for the finish page) inherit this process's output; left
+        // running they would hold the test open until their own bound.
+        for (const wchar_t* name : {L"orvane.exe", L"winebrowser.exe"})
+            for (int i = 0; i < 8 && KillProcessByName(name, 2000) > 0; ++i) {
+            }
     }
     std::string Log() { return ReadFileBytes(log_); }
     void ExpectInstalledIn(const std::wstring& folder) {
