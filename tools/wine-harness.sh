@@ -19,7 +19,9 @@ export USER=${ORVANE_TEST_USER:-jörg} LOGNAME=${ORVANE_TEST_USER:-jörg}
 unset DISPLAY WAYLAND_DISPLAY
 
 xvfb_pid=""
+keeper_pid=""
 cleanup() {
+    [ -n "$keeper_pid" ] && kill "$keeper_pid" 2>/dev/null
     wineserver -k >/dev/null 2>&1 || true
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     return 0
@@ -56,6 +58,19 @@ fi
 # test process waits for a lingering server holding ctest's output pipe.
 wineserver -p </dev/null >/dev/null 2>&1
 timeout 120 wine cmd /c exit </dev/null >/dev/null 2>&1
+# Wine's desktop process inherits the output of the program that starts it
+# and lives while any program uses the desktop: started by a test, it would
+# hold that test's output open until the test's time-out. A keeper program,
+# detached, starts it first and keeps it for the whole run.
+keeper="$build/tests/support/desktop_keeper.exe"
+if [ -f "$keeper" ]; then
+    wine "$keeper" </dev/null >/dev/null 2>&1 &
+    keeper_pid=$!
+    for _ in $(seq 300); do
+        pgrep -f 'explorer.exe /desktop' >/dev/null && break
+        sleep 0.1
+    done
+fi
 
 set +e
 "$@"

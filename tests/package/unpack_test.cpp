@@ -428,19 +428,22 @@ namespace {
 // Leaves the process no free block of address space larger than hole bytes,
 // as a 32-bit process finds itself after a while: the free address space is
 // taken in blocks of a hole and one allocation granule, then each block is
-// given back but for a wall in its last granule. Almost all of the memory
-// stays usable, only not in one piece. (Wine shows much of the space it
-// holds in reserve as taken, so the blocks are asked of the system rather
-// than found by listing.) Released again by the destructor.
+// given back but for a wall in its last granule. The pieces too small for a
+// block are kept taken too, so no given-back hole joins one of them into a
+// larger free block. Almost all of the memory stays usable, only not in one
+// piece. (Wine shows much of the space it holds in reserve as taken, so the
+// space is asked of the system, bottom-up and top-down, rather than found by
+// listing.) Released again by the destructor.
 class FragmentedAddressSpace {
 public:
     explicit FragmentedAddressSpace(size_t hole) {
         SYSTEM_INFO info;
         GetSystemInfo(&info);
         const size_t granule = info.dwAllocationGranularity;
-        std::vector<char*> blocks;
-        while (char* block = static_cast<char*>(VirtualAlloc(nullptr, hole + granule, MEM_RESERVE, PAGE_NOACCESS)))
-            blocks.push_back(block);
+        std::vector<char*> blocks = ReserveAll(hole + granule);
+        for (size_t size = hole / 2; size >= granule; size /= 2) {
+            for (char* piece : ReserveAll(size)) walls_.push_back(piece);
+        }
         for (char* block : blocks) {
             VirtualFree(block, 0, MEM_RELEASE);
             if (void* wall = VirtualAlloc(block + hole, granule, MEM_RESERVE, PAGE_NOACCESS)) walls_.push_back(wall);
@@ -451,6 +454,16 @@ public:
     }
     FragmentedAddressSpace(const FragmentedAddressSpace&) = delete;
     FragmentedAddressSpace& operator=(const FragmentedAddressSpace&) = delete;
+
+private:
+    static std::vector<char*> ReserveAll(size_t size) {
+        std::vector<char*> taken;
+        for (DWORD direction : {DWORD{0}, DWORD{MEM_TOP_DOWN}}) {
+            while (char* block = static_cast<char*>(VirtualAlloc(nullptr, size, MEM_RESERVE | direction, PAGE_NOACCESS)))
+                taken.push_back(block);
+        }
+        return taken;
+    }
 
 private:
     std::vector<void*> walls_;

@@ -895,7 +895,10 @@ protected:
         }
         CloseHandle(info.hThread);
         UniqueHandle process(info.hProcess);
-        WaitFor("orvane", "resident");
+        // This copy's own record: an earlier resident of the test has one too.
+        const std::wstring pid = std::to_wstring(info.dwProcessId);
+        session_.WaitForRecord([&](const Record& r) { return r.Is("orvane", "resident") && r.Get("pid") == pid; },
+                               20000);
         return process;
     }
 };
