@@ -13,7 +13,7 @@ struct InstallStatsParams {
     std::string strOption;       // option tag of the installer's file name
     std::string strSource;       // source tag of the installer's file name
     std::string strVersion;      // version text without its dots
-    std::string strLogPath;      // narrow path of the install log, attached to failed finish reports
+    std::string strLogPath;      // the install log's path in UTF-8, attached to failed finish reports
     std::string strReserved;     // never filled; copied and never read
     std::string strDomain;       // the maker's domain, "domain" of the analytics request
     std::string strClientId;     // platform id: "204" for the 64-bit product, "203" for the 32-bit one
@@ -80,7 +80,7 @@ struct InstallOptionFlags {
 struct CrashReportInfo {
     std::string strUrl;
     std::string strUuid;
-    std::string strFilePath;
+    std::string strFilePath;  // the attached file's path in UTF-8
     std::string strProductKey;
 };
 

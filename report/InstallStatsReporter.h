@@ -59,6 +59,7 @@ public:
 
     // The client data object of the analytics service, or the empty text.
     std::string FetchServerData();
+    // strFilePath, the attachment's path (none when empty), is UTF-8.
     bool UploadReport(std::string strUrl, std::string strReport, std::string strUploadType, std::string strFilePath);
 
     // Report documents, each a new object.

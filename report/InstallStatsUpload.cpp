@@ -40,9 +40,12 @@ report_http::TransferLimits UploadLimits(Clock::time_point deadline) {
 
 // The file's bytes, read through its wide path so that a non-ASCII folder
 // works; false when it does not exist or cannot be read.
-bool ReadAttachment(const std::string& narrowPath, std::string& bytes, std::string& fileName) {
-    if (narrowPath.empty()) return false;
-    std::wstring path = NarrowToWide(narrowPath);
+bool ReadAttachment(const std::string& utf8Path, std::string& bytes, std::string& fileName) {
+    if (utf8Path.empty()) return false;
+    // The path passes through the process in UTF-8, so a profile folder the
+    // ANSI code page cannot spell still finds its log.
+    const std::wstring path = Utf8ToWide(utf8Path);
+    if (path.empty()) return false;
     JFile file;
     if (!file.Open(path, E_File_Read | E_File_Binary)) return false;
     int64_t size = file.GetSize();

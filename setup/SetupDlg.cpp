@@ -121,8 +121,7 @@ int SetupDlg::OnInitDialog(HWND wnd) {
     ParseSetupFileName(strOption, strSource);
     std::wstring logPath;
     GetDocumentsPath(logPath, ProductConfig::GetProductFolderW() + L"\\Log\\", L"install.log", 0);
-    std::string narrowLogPath;
-    WideToNarrow(logPath, narrowLogPath);
+    const std::string utf8LogPath = WideToUtf8(logPath);
 
     std::vector<std::string> pieces;
     SplitString(pieces, VersionText, " ");
@@ -135,7 +134,7 @@ int SetupDlg::OnInitDialog(HWND wnd) {
     params.strOption = strOption;
     params.strSource = strSource;
     params.strVersion = digits;
-    params.strLogPath = narrowLogPath;
+    params.strLogPath = utf8LogPath;
     params.strDomain = ProductConfig::GetMakerDomain();
     params.strClientId = ProductConfig::GetPlatformId(packageHeader.isX64 != 0);
     params.strProductName = ProductConfig::GetProductName();

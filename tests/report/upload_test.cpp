@@ -53,7 +53,7 @@ protected:
         params.strOption = "opt";
         params.strSource = "src";
         params.strVersion = "2501";
-        params.strLogPath = WideToNarrow(logPath);
+        params.strLogPath = WideToUtf8(logPath);
         params.strDomain = "tarvex.example";
         params.strClientId = "204";
         params.strProductName = "Orvane";
@@ -257,23 +257,30 @@ TEST_F(UploadTest, LogAttachedOnlyForFailures) {
 }
 
 // The log lies below the user's Documents folder, whose name may hold
-// letters outside ASCII: it is still found and attached.
+// letters outside ASCII, even letters the ANSI code page cannot spell (a
+// Cyrillic or Chinese profile name on a Western system): it is still found
+// and attached.
 TEST_F(UploadTest, LogInANonAsciiFolderIsAttached) {
-    std::wstring folder = folder_ / L"Protokoll \u00e4\u00f6\u00fc";
-    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    std::wstring log = folder + L"\\install.log";
-    ASSERT_TRUE(WriteFileBytes(log, kLogText));
-    std::string narrow = WideToNarrow(log);
-    ASSERT_EQ(NarrowToWide(narrow), log) << "the ANSI code page of this prefix cannot hold the test's letters";
+    const std::wstring names[] = {L"Protokoll \u00e4\u00f6\u00fc", L"\u0416\u0443\u0440\u043d\u0430\u043b \u65e5\u5fd7"};
+    for (const std::wstring& name : names) {
+        SCOPED_TRACE(WideToUtf8(name));
+        ResetService(UploadStatsUrl());
+        std::wstring folder = folder_ / name;
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+        std::wstring log = folder + L"\\install.log";
+        ASSERT_TRUE(WriteFileBytes(log, kLogText));
 
-    InstallStatsReporter reporter(UploadStatsUrl() + "/api/common_json_post/", Params(log));
-    reporter.MarkWorkStarted();
-    reporter.OnDownloadFinished(DownloadStatsRecord());
-    ASSERT_TRUE(reporter.SendFinishReport(InstallOptionFlags()));
-    auto reports = Reports();
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_THAT(PartNames(reports[0]), ElementsAre("index", "json_data", "upload_type", "upload_file"));
-    EXPECT_EQ(Text(Part(reports[0], "upload_file"), "text"), kLogText);
+        InstallStatsReporter reporter(UploadStatsUrl() + "/api/common_json_post/", Params(log));
+        reporter.MarkWorkStarted();
+        reporter.OnDownloadFinished(DownloadStatsRecord());
+        ASSERT_TRUE(reporter.SendFinishReport(InstallOptionFlags()));
+        auto reports = Reports();
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_THAT(PartNames(reports[0]), ElementsAre("index", "json_data", "upload_type", "upload_file"));
+        EXPECT_EQ(Text(Part(reports[0], "upload_file"), "text"), kLogText);
+    }
+    // The second name is one the prefix's ANSI code page cannot hold.
+    EXPECT_NE(NarrowToWide(WideToNarrow(folder_ / names[1])), folder_ / names[1]);
 }
 
 // Only {"result": {"res": true}} is acceptance; the HTTP status is not looked at.
@@ -454,7 +461,7 @@ TEST_F(UploadTest, CrashReportAndUserInfo) {
     CrashReportInfo crash;
     EXPECT_FALSE(reporter->SendCrashReport(crash));  // no URL: nothing sent
     crash.strUrl = UploadStatsUrl() + "/api/common_json_post/";
-    crash.strFilePath = WideToNarrow(logPath_);
+    crash.strFilePath = WideToUtf8(logPath_);
     crash.strProductKey = "orvane";
     ASSERT_TRUE(reporter->SendCrashReport(crash));
     auto reports = Reports();
