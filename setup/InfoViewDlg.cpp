@@ -174,8 +174,7 @@ int InfoViewDlg::UpdateSegments(DownloadProgress* progress) {
         if (now - last < kRefreshIntervalMs) return 0;
     } while (!dwLastRefresh.compare_exchange_weak(last, now));
     if (!progress) return 1;
-    // The items' URLs point into the engine: copied here, while the caller
-    // still holds the engine.
+    // The rows own their texts, so the caller's progress may go at once.
     std::vector<SegmentRow> rows = MakeSegmentRows(*progress);
     {
         std::lock_guard<std::mutex> guard(m_queueLock);

@@ -76,9 +76,8 @@ extern std::atomic<InfoViewDlg*> g_pInfoView;
 int ShowInfoViewIfEnabled();
 // The log's callback: copies a line into the debug window when it is open; always 1.
 int OnLogLine(const char* message);
-// The download painter's hand-over of the engine's figures; always 1. The
-// items' URLs point into the engine: call it while the engine is held (it
-// never waits for anything but its own short queue lock).
+// The download painter's hand-over of its copy of the engine's figures;
+// always 1. Never waits for anything but the window's own short queue lock.
 int OnDownloadSegments(DownloadProgress* progress);
 // The dialog procedure of the debug window's template.
 INT_PTR CALLBACK InfoViewDlgProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -148,7 +149,10 @@ public:
 
     // ---- Painting (SetupDlgPaint.cpp) -----------------------------------
     void PaintReadyPage();
-    void PaintDownloadPage();
+    // The failed page, or the download page with its figures; on the
+    // download page the engine's figures are moved into segments when it is
+    // given and the debug window is open.
+    void PaintDownloadPage(std::optional<DownloadProgress>* segments = nullptr);
     void PaintInstallPage();
     void PaintFinishPage();
 

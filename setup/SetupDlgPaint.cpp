@@ -16,6 +16,7 @@
 
 #include "DownloadFigures.h"
 #include "Handles.h"
+#include "InfoViewDlg.h"
 #include "InstallStatsReporter.h"
 #include "LangStrings.h"
 #include "ProductConfig.h"
@@ -93,31 +94,38 @@ unsigned PaintThreadProc(SetupDlg* dlg) {
 
 void SetupDlg::OnPaint() {
     CommonDlg::OnPaint();
-    // WM_PAINT and the paint thread both come here. The painters only draw
-    // into their own bitmap and copy it to the window (nothing that waits
-    // for the user-interface thread), so the lock is held briefly and never
-    // across a call that could wait for its other taker.
-    std::lock_guard<std::mutex> lock(m_paintLock);
-    switch (eInstall.load()) {
-    case E_Install_Ready:
-        PaintReadyPage();
-        break;
-    case E_Install_Working:
-        if (pStaticStatus) pStaticStatus->SetVisible(false);
-        if (bDownloadFinished)
-            PaintInstallPage();
-        else
+    std::optional<DownloadProgress> segments;
+    {
+        // WM_PAINT and the paint thread both come here. The painters only
+        // draw into their own bitmap and copy it to the window (nothing that
+        // waits for the user-interface thread), so the lock is held briefly
+        // and never across a call that could wait for its other taker.
+        std::lock_guard<std::mutex> lock(m_paintLock);
+        switch (eInstall.load()) {
+        case E_Install_Ready:
+            PaintReadyPage();
+            break;
+        case E_Install_Working:
+            if (pStaticStatus) pStaticStatus->SetVisible(false);
+            if (bDownloadFinished)
+                PaintInstallPage();
+            else
+                PaintDownloadPage(&segments);
+            break;
+        case E_Install_Finished:
+            PaintFinishPage();
+            break;
+        case E_Install_Failed:
             PaintDownloadPage();
-        break;
-    case E_Install_Finished:
-        PaintFinishPage();
-        break;
-    case E_Install_Failed:
-        PaintDownloadPage();
-        break;
-    default:
-        break;
+            break;
+        default:
+            break;
+        }
     }
+    // The debug window's range table gets the painter's own copy of the
+    // figures (its URL texts are its own), after the lock is let go; the
+    // window only queues it and never makes this thread wait for its own.
+    if (segments) OnDownloadSegments(&*segments);
 }
 
 void SetupDlg::OnCreate() { dlgShadow.Create(m_hWnd, true); }
@@ -161,7 +169,7 @@ void SetupDlg::PaintReadyPage() {
     }
 }
 
-void SetupDlg::PaintDownloadPage() {
+void SetupDlg::PaintDownloadPage(std::optional<DownloadProgress>* segments) {
     const int width = m_nWidth, height = m_nHeight;
     const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
     PageCanvas canvas(m_hWnd, width, height);
@@ -199,6 +207,8 @@ void SetupDlg::PaintDownloadPage() {
             if (item.second.status == E_Status_Runing) itemsSpeed += item.second.speed;
         bytes = progress.written;
         size = progress.fileSize;
+        // Only an open debug window wants the ranges.
+        if (segments && g_pInfoView.load()) *segments = std::move(progress);
     }
     const uint32_t now = GetTickCount();
     const uint32_t shownSpeed = g_speedMeter.Sample(bytes, now);

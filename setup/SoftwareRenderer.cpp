@@ -34,10 +34,11 @@ void CopyPicture(Frame frame, const BMData& picture, int x, int y, int left, int
     if (bottom > frame.height - y) bottom = frame.height - y;
     for (int sy = top; sy < bottom; ++sy) {
         const uint32_t* src = picture.pPixels + static_cast<size_t>(sy) * picture.nWidth;
-        uint32_t* dst = frame.data + static_cast<size_t>(y + sy) * frame.width + x;
+        // Indexed from the row's start: x may be negative, x + sx never is.
+        uint32_t* row = frame.data + static_cast<size_t>(y + sy) * frame.width;
         for (int sx = left; sx < right; ++sx) {
             const uint32_t pixel = src[sx] & 0x00FFFFFFu;
-            if (key == kOpaque || pixel != key) dst[sx] = pixel;
+            if (key == kOpaque || pixel != key) row[x + sx] = pixel;
         }
     }
 }

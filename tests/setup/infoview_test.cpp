@@ -16,24 +16,13 @@
 #include "Log.h"
 #include "SkinTestUtil.h"
 #include "TestSupport.h"
+#include "infoview_support.h"
 #include "resource.h"
 
+using namespace infoview_test;
 using namespace testing_support;
 
 namespace {
-
-// Writes (or removes, for an empty text) the debug configuration file.
-class DebugConfigFile {
-public:
-    explicit DebugConfigFile(const std::string& text) : path_(DocumentsFolder() + L"\\ZovDebugConfig.ini") {
-        DeleteFileW(path_.c_str());
-        if (!text.empty()) WriteFileBytes(path_, text);
-    }
-    ~DebugConfigFile() { DeleteFileW(path_.c_str()); }
-
-private:
-    std::wstring path_;
-};
 
 DownloadItem Item(int id, int64_t start, int64_t pos, int64_t end, uint32_t speed, int32_t status, const char* url) {
     DownloadItem item;
@@ -45,41 +34,6 @@ DownloadItem Item(int id, int64_t start, int64_t pos, int64_t end, uint32_t spee
     item.status = status;
     item.url = url;
     return item;
-}
-
-std::wstring ListBoxLine(HWND list, int index) {
-    const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, index, 0);
-    if (length < 0) return {};
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    SendMessageW(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(&text[0]));
-    text.resize(static_cast<size_t>(length));
-    return text;
-}
-
-std::wstring Cell(HWND list, int row, int column) {
-    wchar_t text[512] = {};
-    LVITEMW item = {};
-    item.iSubItem = column;
-    item.pszText = text;
-    item.cchTextMax = 512;
-    SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
-    return text;
-}
-
-void SaveWindowPicture(HWND wnd, const wchar_t* name) {
-    RECT rect = {};
-    GetWindowRect(wnd, &rect);
-    skin_test::Canvas shot(rect.right - rect.left, rect.bottom - rect.top);
-    // The window is wider than the test display and centred, so its left
-    // edge lies off the screen: it is moved to the screen's left edge for the
-    // picture (what lies past the right edge is not drawn).
-    SetWindowPos(wnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    skin_test::Pump(300);
-    HDC dc = GetWindowDC(wnd);
-    BitBlt(shot.dc(), 0, 0, shot.width(), shot.height(), dc, 0, 0, SRCCOPY);
-    ReleaseDC(wnd, dc);
-    GdiFlush();
-    shot.SaveBmp(BuildPath(std::wstring(L"tests/setup/") + name));
 }
 
 const char kUrlA[] = "https://127.0.0.1:18443/download/orvane.exe";

@@ -5,6 +5,7 @@
 // 96 and 144 DPI.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -12,8 +13,10 @@
 #include <vector>
 
 #include "paint_fixture.h"
+#include "real_dialog.h"
 
 #include "DownloadFigures.h"
+#include "Orvane.h"
 #include "RendererPixels.h"
 #include "SkinBitmap.h"
 #include "SkinCtrls.h"
@@ -460,6 +463,166 @@ TEST_F(PaintPageTest, MissingOrOversizedPicturesDrawTheRest) {
     EXPECT_EQ(shown.At(10, 100), kWhite);
     EXPECT_EQ(shown.At(10, 380), kBand);
     EXPECT_TRUE(Near(shown.At(200, 374), kAccent, 8)) << "the button is drawn";
+}
+
+// ---- The real dialog's working and finished pages ----------------------------
+
+// Figures as a running download gives them: the bytes grow at a steady rate
+// from a start up to a limit, on one running range.
+class SteadyEngine : public FakeEngine {
+public:
+    SteadyEngine(uint64_t size, uint64_t from, uint64_t upTo, uint32_t bytesPerSecond)
+        : size_(size), from_(from), upTo_(upTo), rate_(bytesPerSecond), start_(GetTickCount()) {}
+    int GetProgress(DownloadProgress* progress) override {
+        progress->fileSize = size_;
+        progress->written = WrittenNow();
+        progress->items.clear();
+        DownloadItem item;
+        item.speed = rate_;
+        progress->items[0] = item;
+        return 0;
+    }
+    uint64_t WrittenNow() const {
+        return std::min<uint64_t>(upTo_, from_ + uint64_t(rate_) * (GetTickCount() - start_) / 1000);
+    }
+    int PercentNow() const { return static_cast<int>(WrittenNow() * 100 / size_); }
+
+private:
+    uint64_t size_, from_, upTo_;
+    uint32_t rate_;
+    uint32_t start_;
+};
+
+// The README's pictures of the working and finished pages come from here:
+// the installer's own dialog, controls and painters, with the page fields
+// and figures set as the install worker sets them.
+TEST(RealDialogPagesTest, WorkingAndFinishedPagesShowOnlyTheirOwnControls) {
+    real_dialog::Window<Orvane> window;
+    ASSERT_NE(window.wnd(), nullptr);
+    Orvane& dlg = window.dialog;
+    ASSERT_EQ(dlg.GetDpi(), 96) << "the pictures are taken at 96 DPI";
+    wchar_t keep[MAX_PATH] = {};
+    std::wstring shots;
+    if (GetEnvironmentVariableW(L"ORVANE_PAINT_SHOTS", keep, MAX_PATH)) {
+        shots = std::wstring(keep) + L"\\real";
+        CreateDirectoryW(keep, nullptr);
+        CreateDirectoryW(shots.c_str(), nullptr);
+    }
+    const auto keepShot = [&](const Picture& picture, const wchar_t* name) {
+        if (!shots.empty()) {
+            EXPECT_TRUE(SaveBmp(picture, shots + L"\\" + name + L".bmp")) << name;
+        }
+    };
+    const auto count = [](const Picture& p, RECT r, auto&& test) {
+        int n = 0;
+        for (int y = r.top; y < r.bottom; ++y)
+            for (int x = r.left; x < r.right; ++x) n += test(p.At(x, y)) ? 1 : 0;
+        return n;
+    };
+    const RECT closeBox{600, 0, 617, 21}, minimiseBox{580, 0, 597, 21}, logoBox{0, 0, 206, 45};
+    const RECT speedText{20, 358, 120, 378}, percentText{502, 358, 602, 378}, mainText{40, 358, 582, 378};
+    const auto figureInk = [](uint32_t c) { return Near(c, kFigure, 60); };
+    const auto white = [](uint32_t c) { return c == kWhite; };
+    const auto waitFor = [](auto&& condition, DWORD timeoutMs) {
+        const DWORD start = GetTickCount();
+        while (!condition() && GetTickCount() - start < timeoutMs) Pump(50);
+        return condition();
+    };
+
+    // The download: the trigger's and the worker's working page, from 35 %
+    // to 37.2 % of 100 MiB at 1.5 MiB/s; past a second the shown speed has
+    // its first real sample.
+    dlg.ShowOptionsPanel(false);
+    dlg.pChkCustom->SetVisible(false);
+    dlg.pStaticVersion->SetVisible(false);
+    dlg.UpdateCtrlStatus(E_Install_Working);
+    dlg.eInstall = E_Install_Working;
+    dlg.nRenderStage = 0;
+    SteadyEngine engine(100ull << 20, 35ull << 20, (372ull << 20) / 10, 3u << 19);
+    {
+        std::lock_guard<std::mutex> lock(dlg.m_downloadLock);
+        dlg.pDownload = &engine;
+    }
+    const DWORD downloadStart = GetTickCount();
+    while (GetTickCount() - downloadStart < 1650) {
+        dlg.nDownloadPercent = engine.PercentNow();  // as the engine's progress events set it
+        Pump(20);
+    }
+    const Picture download = CaptureWindow(window.wnd());
+    {
+        std::lock_guard<std::mutex> lock(dlg.m_downloadLock);
+        dlg.pDownload = nullptr;
+    }
+    ASSERT_EQ(download.width, 622);
+    ASSERT_EQ(download.height, 405);
+    for (CommonCtrl* control : dlg.vecPaintCtrls) EXPECT_FALSE(control->IsVisible()) << "a working-page control";
+    EXPECT_EQ(count(download, closeBox, white), 17 * 21) << "no close button on the working page";
+    EXPECT_EQ(count(download, minimiseBox, white), 17 * 21) << "no minimise button";
+    EXPECT_EQ(count(download, logoBox, white), 206 * 45) << "no product logo";
+    EXPECT_TRUE(Near(download.At(184 + 64, 52 + 200), kAccent, 3)) << "the sweep's first quadrant";
+    for (const auto& probe : {std::pair<int, int>{64, 64}, {200, 64}, {200, 200}})
+        EXPECT_TRUE(Near(download.At(184 + probe.first, 52 + probe.second), kLavender, 3)) << "the logo still shows";
+    EXPECT_GT(count(download, speedText, figureInk), 5) << "speed";
+    EXPECT_GT(count(download, percentText, figureInk), 5) << "percent";
+    EXPECT_GT(count(download, mainText, figureInk), 20) << "the main text";
+    EXPECT_EQ(download.At(10, 380), kWhite) << "no band on the download page";
+    keepShot(download, L"working-page-download");
+
+    // The install: stage 1 at 37 %, frames from the real render thread; the
+    // disc grows a pixel a frame, the rings spawn every 700 ms.
+    dlg.nInstallProgress = 370;
+    dlg.nRenderStage = 1;
+    dlg.bDownloadFinished = true;
+    window.StartRenderThread();
+    BMData background;
+    ASSERT_EQ(background.Load(185), 1);
+    const int discRadius = (471 - 15) * 370 / 1000 + 15;
+    const int rimY = 355 - (discRadius - 4);
+    const DWORD installStart = GetTickCount();
+    Picture install;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            install = CaptureWindow(window.wnd());
+            return GetTickCount() - installStart > 4000 && install.At(311, rimY) == background.pPixels[rimY * 622 + 311];
+        },
+        60000))
+        << "the disc reached its radius";
+    EXPECT_EQ(count(install, closeBox, [](uint32_t c) { return IsGrey(c); }), 17 * 21) << "rings, no close button";
+    EXPECT_EQ(count(install, logoBox, [](uint32_t c) { return IsGrey(c); }), 206 * 45) << "rings, no product logo";
+    const uint32_t ring = install.At(20, 355);
+    EXPECT_TRUE(IsGrey(ring) && ring != kWhite) << std::hex << ring;
+    EXPECT_GT(count(install, RECT{261, 325, 361, 385}, white), 20) << "the percent";
+    keepShot(install, L"working-page-install");
+
+    // The finished page: what the worker's closing steps set.
+    dlg.bFinishButtonEnabled = 1;
+    dlg.UpdateCtrlStatus(E_Install_Finished);
+    dlg.eInstall = E_Install_Finished;
+    dlg.nRenderStage = 3;
+    for (int i = 0; i < 3; ++i) dlg.UpdateCtrlStatus(E_Install_Finished);
+    Pump(300);
+    const Picture finished = CaptureWindow(window.wnd());
+    EXPECT_TRUE(Near(finished.At(10, 100), background.pPixels[100 * 622 + 10], 3)) << "the background";
+    EXPECT_EQ(finished.At(10, 380), kBand);
+    EXPECT_TRUE(dlg.pBtnClose->IsVisible());
+    EXPECT_TRUE(dlg.pBtnMinimize->IsVisible());
+    EXPECT_FALSE(dlg.pStaticLogo->IsVisible());
+    // The start button is widened text on the band: no fill, no border.
+    const RECT button{91, 354, 531, 394};
+    EXPECT_EQ(count(finished, button, [](uint32_t c) { return Near(c, kAccent, 40); }), 0) << "no filled button";
+    EXPECT_GT(count(finished, button, [](uint32_t c) { return Near(c, 0x0053BF, 40); }), 50) << "the button's text";
+    EXPECT_EQ(finished.At(92, 355), kBand) << "no border";
+    const auto onBackground = [&](RECT r) {
+        int ink = 0;
+        for (int y = r.top; y < r.bottom; ++y)
+            for (int x = r.left; x < r.right; ++x) ink += !Near(finished.At(x, y), background.pPixels[y * 622 + x], 8);
+        return ink;
+    };
+    EXPECT_GT(onBackground(closeBox), 10) << "the finished page's close glyph";
+    EXPECT_GT(onBackground(minimiseBox), 5) << "the finished page's minimise glyph";
+    keepShot(finished, L"finished-page");
+
+    EXPECT_TRUE(window.Stop());
 }
 
 // ---- Every page at 96 and 144 DPI -------------------------------------------
