@@ -108,13 +108,12 @@ def page_background():
 # product logos and the ready page's picture. Same palette as the message box,
 # on the dialog's white page.
 GLYPH = "#9A9AA6"          # title-bar glyphs at rest
-GLYPH_DARK = "#5E5E6B"     # the finished page's glyphs at rest
 BOX_LINE = "#B8B8C2"       # an empty check box's frame
 SOFT = "#E9E8F7"           # light accent wash
 
 
 def title_button(back, glyph, minimise):
-    """A title-bar button of the white page: a cross or a bar on its own tile."""
+    """A title-bar button: a cross or a bar on its own tile."""
     draw = ["-fill", back, "-stroke", "none", "-draw", "rectangle 0,0 16,20", "-stroke", glyph,
             "-strokewidth", "1.6"]
     if minimise:
@@ -203,10 +202,11 @@ ART = [
     (144, "main_min_normal.bmp", 17, 21, 24, WHITE, title_button(WHITE, GLYPH, True)),
     (146, "main_min_pressed.bmp", 17, 21, 24, WHITE, title_button(ACCENT_PRESSED, WHITE, True)),
     (147, "main_min_hover.bmp", 17, 21, 24, WHITE, title_button(ACCENT, WHITE, True)),
-    (148, "main_close_finished.bmp", 17, 21, 24, WHITE, title_button(WHITE, GLYPH_DARK, False)),
-    (149, "main_min_finished.bmp", 17, 21, 24, WHITE, title_button(WHITE, GLYPH_DARK, True)),
-    (150, "main_min_finished_pressed.bmp", 17, 21, 24, WHITE, title_button(ACCENT_PRESSED, WHITE, True)),
-    (151, "main_min_finished_hover.bmp", 17, 21, 24, WHITE, title_button(ACCENT, WHITE, True)),
+    # The finished page's title-bar buttons sit on its accent background.
+    (148, "main_close_finished.bmp", 17, 21, 24, ACCENT, title_button(ACCENT, WHITE, False)),
+    (149, "main_min_finished.bmp", 17, 21, 24, ACCENT, title_button(ACCENT, WHITE, True)),
+    (150, "main_min_finished_pressed.bmp", 17, 21, 24, ACCENT, title_button(ACCENT_PRESSED, WHITE, True)),
+    (151, "main_min_finished_hover.bmp", 17, 21, 24, ACCENT, title_button(ACCENT_HOVER, WHITE, True)),
     (154, "uninstall_picture.bmp", 342, 228, 24, WHITE, uninstall_picture()),
     (155, "uninstall_progress_bar.bmp", 602, 10, 24, WHITE, bar(ACCENT)),
     (156, "uninstall_progress_track.bmp", 602, 10, 24, WHITE, bar(SOFT)),
