@@ -47,11 +47,11 @@ ORVANE_KEEP_PREFIX=1 bash tools/wine-harness.sh "$build" bash -c '
     wine "$2" "$3" "C:\\bench\\engine.bin" --deadline 600 </dev/null >"$4/engine.txt"
     rm -f "$WINEPREFIX/drive_c/bench/engine.bin"' bench "$build/tools/installbench/installbench.exe" \
     "$build/tools/dlbench/dlbench.exe" "$(z "$work/manifest.xml")" "$results"
-cat "$results/install.txt"
+grep -aE " ms *:|^result" "$results/install.txt"
 python3 - "$results/install.txt" "$results/engine.txt" <<'PY'
 import json, re, sys
-install = dict(re.findall(r"^(\w+) ms\s*: (\d+)", open(sys.argv[1]).read(), re.M))
-engine = [l for l in open(sys.argv[2]) if l.startswith("{")]
+install = dict(re.findall(r"^(\w+) ms\s*: (\d+)", open(sys.argv[1], errors="replace").read(), re.M))
+engine = [l for l in open(sys.argv[2], errors="replace") if l.startswith("{")]
 engine = json.loads(engine[-1]) if engine else {}
 share = (int(install.get("download", 0)) + int(install.get("verify", 0))) / 1000
 print("engine alone: %s in %.2f s (probing %.2f s, %.2f MB/s after it), the same manifest, mirrors and caps"
