@@ -154,7 +154,7 @@ int SetupDlg::OnInitDialog(HWND wnd) {
         }
     }
 
-    if (options.IsSilent()) {
+    if (IsSilent()) {
         if (options.GetInstallMode() == 0) {
             OnBtnInstall();
         } else if (options.GetInstallMode() == 1) {

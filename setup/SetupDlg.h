@@ -98,6 +98,9 @@ public:
     virtual bool IsRestartExitCode(int exitCode);
     virtual bool IsArchitectureMatch();
     virtual bool IsOsSupported();
+    // Whether this run is silent: the start-up option, asked through the
+    // dialog so that the silent road can be driven without a command line.
+    virtual bool IsSilent();
 
     // The face name of the UI fonts.
     static const wchar_t* GetUiFontName();
@@ -363,3 +366,13 @@ uint32_t BlendColor(uint32_t a, uint32_t b, double t);
 // free MiB an install of archiveSize bytes into path needs.
 int OsVersionBit(DWORD major, DWORD minor);
 uint64_t NeededFreeSpaceMB(uint64_t archiveSize, const std::wstring& path);
+// True when the running Windows is 7 or later and its version bit is in mask.
+bool IsOsSupportedByMask(int mask);
+
+// The folder below the installation folder where the pre-install step sets
+// the product's helper files aside (SetupDlgProductSteps.cpp).
+extern const wchar_t kSetAsideFolderName[];
+// True when every file the install road writes below folder (the
+// uninstaller's header file, the set-aside helper files, the product's
+// executable) fits a path buffer of MAX_PATH characters (SetupDlgInstall.cpp).
+bool InstallFolderFits(const std::wstring& folder);

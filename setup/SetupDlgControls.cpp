@@ -75,7 +75,7 @@ HyLinkCtrlEx* MakeLink(HWND owner, RECT rect, int id, HFONT font, HFONT hoverFon
 void SetupDlg::CreateControls() {
     vecMouseCtrls.clear();
     vecPaintCtrls.clear();
-    const bool silent = GetStartupOptions().IsSilent() != 0;
+    const bool silent = IsSilent();
 
     if (nLayout != 0) {
         const int w4 = GetLangLayoutWidth(4);

@@ -51,7 +51,6 @@ std::string EngineTargetPath(const std::wstring& target) {
     return narrow;
 }
 
-const wchar_t kUninstallerName[] = L"uninstall.exe";
 const wchar_t kUninstallerHeaderName[] = L"uninstall.exe.bin";
 
 // Sleeps ms in slices; true when the dialog asked the worker to stop.
@@ -110,20 +109,32 @@ std::wstring DefaultInstallFolder(const PackageHeader& header) {
     return buffer;
 }
 
+// True when the uninstaller's header file in folder was written by an install
+// of this product: its product name is the package's or this product's.
+bool HoldsOurUninstallerHeader(const std::wstring& folder, const PackageHeader& header) {
+    PackageHeader written;
+    if (FAILED(ReadHeaderFile(PathJoin(folder, kUninstallerHeaderName).c_str(), written))) return false;
+    const std::string name = PackageHeader::FieldText(written.productName);
+    return !name.empty() && (name == PackageHeader::FieldText(header.productName) ||
+                             name == ProductConfig::GetProductName());
+}
+
 // True when emptying the folder can only remove what an earlier install of
 // this product put there: it is missing or empty, it is the default folder,
-// or it holds our uninstaller or the product's executable.
+// or it holds the product's executable or an uninstaller header naming this
+// product. A plain "uninstall.exe" proves nothing: many programs have one.
 bool IsProductsOwnFolder(const std::wstring& folder, const PackageHeader& header) {
     if (!IsFolder(folder)) return !PathExists(folder);
     const std::wstring defaultFolder = DefaultInstallFolder(header);
     if (!defaultFolder.empty() && SamePath(folder, defaultFolder)) return true;
     const std::vector<std::wstring> names = ListFolder(folder);
     if (names.empty()) return true;
-    const std::wstring marks[] = {kUninstallerName, kUninstallerHeaderName, ProductConfig::GetMainExeNameW(),
-                                  ProductConfig::GetMainExeNameX64W()};
-    for (const auto& name : names)
-        for (const auto& mark : marks)
-            if (!mark.empty() && SameName(name, mark)) return true;
+    const std::wstring exeNames[] = {ProductConfig::GetMainExeNameW(), ProductConfig::GetMainExeNameX64W()};
+    for (const auto& name : names) {
+        for (const auto& exe : exeNames)
+            if (!exe.empty() && SameName(name, exe)) return true;
+        if (SameName(name, kUninstallerHeaderName)) return HoldsOurUninstallerHeader(folder, header);
+    }
     return false;
 }
 
@@ -187,9 +198,27 @@ DownloadStatsRecord CollectDownloadStats(IDownloader& engine, DownloadState stat
     return stats;
 }
 
-bool IsSilentRun() { return GetStartupOptions().IsSilent() != 0; }
+// The failed page, whose button tries again; a silent run ends there.
+void EndOnFailedPage(SetupDlg& dlg) {
+    dlg.eInstall = E_Install_Failed;
+    dlg.UpdateCtrlStatus(3);
+    if (dlg.IsSilent()) dlg.OnBtnClose();
+}
+
+// The longest path the road writes below the installation folder.
+size_t LongestPathBelowInstallFolder() {
+    size_t longest = wcslen(kUninstallerHeaderName);
+    for (const std::wstring& name : ProductConfig::GetHelperFileNames())
+        longest = std::max(longest, wcslen(kSetAsideFolderName) + 1 + name.size());
+    longest = std::max({longest, ProductConfig::GetMainExeNameW().size(), ProductConfig::GetMainExeNameX64W().size()});
+    return longest;
+}
 
 }  // namespace
+
+bool InstallFolderFits(const std::wstring& folder) {
+    return !folder.empty() && folder.size() + 1 + LongestPathBelowInstallFolder() < MAX_PATH;
+}
 
 unsigned InstallThreadProc(SetupDlg* dlg) {
     if (!dlg) return static_cast<unsigned>(-1);
@@ -245,7 +274,7 @@ int SetupDlg::OnInstallProgress(int event, unsigned value, long) {
             break;
         case E_Unpack_Fail:
             // Nobody answers a box in a silent run.
-            if (!IsSilentRun()) MessageBoxW(m_hWnd, L"Install Failed!", L"ERROR", MB_OK);
+            if (!IsSilent()) MessageBoxW(m_hWnd, L"Install Failed!", L"ERROR", MB_OK);
             bFinishButtonEnabled = 0;
             Sleep(200);
             break;
@@ -271,6 +300,8 @@ int SetupDlg::OnInstallProgress(int event, unsigned value, long) {
 int SetupDlg::InstallFile(std::wstring, std::wstring installFolder) {
     if (installFolder.size() >= MAX_PATH) {
         WriteLog("Install File : folder too long (%u characters).\n", static_cast<unsigned>(installFolder.size()));
+        // The same ending as a failed extraction: the box, no finish button.
+        OnInstallProgress(E_Unpack_Fail, DirWriteError, 0);
         return E_FAIL;
     }
     wchar_t folder[MAX_PATH] = {};
@@ -286,6 +317,14 @@ int SetupDlg::InstallFile(std::wstring, std::wstring installFolder) {
 }
 
 namespace {
+
+// Ends the package pass before anything in the folder was touched: the
+// failed page with a message, and the failure for the statistics.
+void StopBeforeTheFolder(SetupDlg& dlg) {
+    if (dlg.pReporter) dlg.pReporter->OnInstallFinished({false, DirWriteError, "DirWriteError", false});
+    EndOnFailedPage(dlg);
+    if (!dlg.IsSilent()) MessageBoxW(dlg.GetWindow(), GetLangString(31), L"ERROR", MB_OK);
+}
 
 // The package pass: header, folder, pre-install step, extraction, shortcuts
 // and the product's own step. True when the closing steps follow.
@@ -311,14 +350,17 @@ bool RunPackagePass(SetupDlg& dlg) {
         WriteLog("Install Path holds other files : %s", Ansi(folder).c_str());
         if (sub.empty() || SamePath(sub, folder) || !IsProductsOwnFolder(sub, dlg.packageHeader)) {
             WriteLog("Install stopped : no folder of the product's own in %s\n", Ansi(folder).c_str());
-            dlg.eInstall = E_Install_Failed;
-            dlg.UpdateCtrlStatus(3);
-            if (dlg.pReporter) dlg.pReporter->OnInstallFinished({false, DirWriteError, "DirWriteError", false});
-            if (IsSilentRun()) dlg.OnBtnClose();
-            else MessageBoxW(dlg.GetWindow(), GetLangString(31), L"ERROR", MB_OK);
+            StopBeforeTheFolder(dlg);
             return false;
         }
         folder = sub;
+    }
+    // Checked before the folder is emptied: the install cannot finish there.
+    if (!InstallFolderFits(folder)) {
+        WriteLog("Install stopped : the folder is too long for the product's files (%u characters).\n",
+                 static_cast<unsigned>(folder.size()));
+        StopBeforeTheFolder(dlg);
+        return false;
     }
     dlg.SetInstallFolder(folder);
 
@@ -340,8 +382,10 @@ bool RunPackagePass(SetupDlg& dlg) {
         const int answer = ShowSkinMessageBox(dlg.GetWindow(), ProductConfig::GetProductNameW().c_str(),
                                               GetLangString(40), GetLangString(11));
         dlg.OnInstallProgress(E_Unpack_Succeed, 1000, 0);
-        dlg.UpdateCtrlStatus(2);
+        // The page first: the renderer hides the controls only while the
+        // page is the working one.
         dlg.eInstall = E_Install_Finished;
+        dlg.UpdateCtrlStatus(2);
         std::string valueName = ProductConfig::GetProductName();
         ReplaceAll(valueName, " ", "_");
         valueName += "_Once";
@@ -363,10 +407,12 @@ bool RunPackagePass(SetupDlg& dlg) {
     WriteLog("Install File Result %0X", result);
     if (result < 0) {
         WriteLog("Install File FAILED error code = %0X, last error = %d.\n", result, GetPackageError());
-        dlg.UpdateCtrlStatus(2);
+        // Nothing to start: the finished page shows no button, whoever failed.
+        dlg.bFinishButtonEnabled = 0;
         dlg.eInstall = E_Install_Finished;
+        dlg.UpdateCtrlStatus(2);
         if (dlg.pReporter) dlg.pReporter->OnInstallFinished({false, GetPackageError(), GetPackageErrorName(), false});
-        if (IsSilentRun()) dlg.OnBtnClose();  // a silent run ends with its failure
+        if (dlg.IsSilent()) dlg.OnBtnClose();  // a silent run ends with its failure
         return false;
     }
     dlg.nInstallProgress = 1000;
@@ -378,7 +424,7 @@ bool RunPackagePass(SetupDlg& dlg) {
     info.strHomeUrl = NarrowToWide(ProductConfig::GetHomeUrl() + PackageHeader::FieldText(dlg.packageHeader.version));
     const HRESULT com = CoInitialize(nullptr);
     WriteLog("Create Icons for %s", dlg.packageHeader.isX64 ? "x64" : "x86");
-    info.bDesktop = (IsSilentRun() && (dlg.nCfgFlag.load() & 1)) || (dlg.pChkDesktop && dlg.pChkDesktop->GetCheck());
+    info.bDesktop = (dlg.IsSilent() && (dlg.nCfgFlag.load() & 1)) || (dlg.pChkDesktop && dlg.pChkDesktop->GetCheck());
     if (GetStartupOptions().IsAllowDesktopIcon() == 0) info.bDesktop = false;
     info.bStartMenu = true;
     info.bCommonPrograms = true;
@@ -392,8 +438,8 @@ bool RunPackagePass(SetupDlg& dlg) {
     dlg.RunMainExeInstall(info.strInstallFolder, exeName, bNewFlag, &restart);
     if (restart) dlg.bNeedRestart = true;
     WriteLog("UpdateCtrlStatus(AfterInstall)");
-    dlg.UpdateCtrlStatus(2);
     dlg.eInstall = E_Install_Finished;
+    dlg.UpdateCtrlStatus(2);
     if (SUCCEEDED(com)) CoUninitialize();
     return true;
 }
@@ -406,8 +452,7 @@ void RunDownloadPass(SetupDlg& dlg) {
     const std::string engineTarget = EngineTargetPath(target);
     if (engineTarget.empty()) {
         WriteLog("Download Failed. Target path unusable : %s\n", Ansi(target).c_str());
-        dlg.eInstall = E_Install_Failed;
-        dlg.UpdateCtrlStatus(3);
+        EndOnFailedPage(dlg);
         return;
     }
 
@@ -425,8 +470,7 @@ void RunDownloadPass(SetupDlg& dlg) {
     if (!engine) {
         // Nothing was downloaded: the failed page, whose button tries again.
         WriteLog("SetupDlg::DoInstall pDownload = NULL.\n");
-        dlg.eInstall = E_Install_Failed;
-        dlg.UpdateCtrlStatus(3);
+        EndOnFailedPage(dlg);
         return;
     }
     const auto releaseEngine = [&dlg, engine]() {
@@ -452,8 +496,7 @@ void RunDownloadPass(SetupDlg& dlg) {
     if (!LoadResourceText(dlg.packageHeader.isX64 ? 502 : 501, L"xml", manifest) || manifest.empty()) {
         WriteLog("Download Failed. No download manifest.\n");
         releaseEngine();
-        dlg.eInstall = E_Install_Failed;
-        dlg.UpdateCtrlStatus(3);
+        EndOnFailedPage(dlg);
         return;
     }
     engine->StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), engineTarget);
@@ -521,13 +564,11 @@ void RunDownloadPass(SetupDlg& dlg) {
     }
     if (state == E_State_NeedUpdate) {
         WriteLog("Download Failed. App need update.\n");
-        if (!IsSilentRun()) MessageBoxW(nullptr, GetLangString(43), L"ERROR", MB_OK);
+        if (!dlg.IsSilent()) MessageBoxW(nullptr, GetLangString(43), L"ERROR", MB_OK);
     } else {
         WriteLog("Download Failed. Show retry.\n");
     }
-    dlg.eInstall = E_Install_Failed;
-    dlg.UpdateCtrlStatus(3);
-    if (IsSilentRun()) dlg.OnBtnClose();  // a silent run ends with its failure
+    EndOnFailedPage(dlg);
 }
 
 }  // namespace
@@ -547,7 +588,7 @@ void SetupDlg::DoInstall() {
     for (int i = 0; i < 3; ++i) UpdateCtrlStatus(2);
     WriteLog("Finish(AfterInstall)");
     if (pReporter) pReporter->OnInstallFinished({true, GetPackageError(), GetPackageErrorName(), bShowThankYou});
-    if (IsSilentRun()) {
+    if (IsSilent()) {
         if (GetStartupOptions().IsRunAppAfterSilentInstall() == 1) RunProductApp(L" --installmode --runapp");
         OnBtnClose();
     }

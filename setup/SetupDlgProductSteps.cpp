@@ -68,9 +68,11 @@ void CreateProgramsShortcuts(ShortcutLocation kind, const ShortcutInfo& info, co
 
 }  // namespace
 
+const wchar_t kSetAsideFolderName[] = L"InstallerTemp";
+
 bool SetupDlg::ProcessBeforeInstall(std::wstring installFolder, bool* needRestart) {
     if (needRestart) *needRestart = false;
-    const std::wstring temp = PathJoin(installFolder, L"InstallerTemp");
+    const std::wstring temp = PathJoin(installFolder, kSetAsideFolderName);
     // What an earlier install set aside goes first.
     if (!temp.empty() && !installFolder.empty()) DeleteDirectory(temp);
     CreateDirectories(temp);
@@ -138,7 +140,7 @@ bool SetupDlg::RunMainExeInstall(std::wstring installFolder, std::wstring exeNam
     }
 
     std::wstring parameters;
-    if (GetStartupOptions().IsSilent()) {
+    if (IsSilent()) {
         parameters = L"/install  /add_plan";
     } else {
         parameters = L"/install";

@@ -82,7 +82,7 @@ void SetupDlg::WriteUninstallInfo() {
     key.SetWideStringValue("UninstallString", L"\"" + uninstaller + L"\"");
     key.SetStringValue("URLInfoAbout", infoUrl);
     key.SetStringValue("URLUpdateInfo", infoUrl);
-    if (!GetStartupOptions().IsSilent()) {
+    if (!IsSilent()) {
         key.SetDWORDValue(kCfgFlagName, nCfgFlag.load());
         WriteLog("Write Setup Cfg Flag : %d, root(%s), key(%s).\n", nCfgFlag.load(), keyName.c_str(), kCfgFlagName);
     }

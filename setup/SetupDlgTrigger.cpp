@@ -42,12 +42,16 @@ uint64_t NeededFreeSpaceMB(uint64_t archiveSize, const std::wstring& path) {
     return static_cast<uint64_t>(static_cast<double>(bytes) / 1024.0 / 1024.0);
 }
 
-bool SetupDlg::IsOsSupported() {
+bool IsOsSupportedByMask(int mask) {
     if (!IsWin7OrLater()) return false;
     DWORD major = 0, minor = 0;
     GetWindowsVersion(major, minor);
-    return (OsVersionBit(major, minor) & ProductConfig::GetSupportedOsMask()) != 0;
+    return (OsVersionBit(major, minor) & mask) != 0;
 }
+
+bool SetupDlg::IsOsSupported() { return IsOsSupportedByMask(ProductConfig::GetSupportedOsMask()); }
+
+bool SetupDlg::IsSilent() { return GetStartupOptions().IsSilent() != 0; }
 
 int SetupDlg::OnBtnInstall() {
     KillTimer(m_hWnd, kCountdownTimer);
@@ -72,7 +76,7 @@ int SetupDlg::OnBtnInstall() {
         return 0;
     }
     if (!CheckInstallConditions()) {
-        if (GetStartupOptions().IsSilent()) OnBtnClose();
+        if (IsSilent()) OnBtnClose();
         return 0;
     }
 
@@ -80,7 +84,7 @@ int SetupDlg::OnBtnInstall() {
     SetupDlg::ShowOptionsPanel(false);
     if (pChkCustom) pChkCustom->SetVisible(false);
     if (pStaticVersion) pStaticVersion->SetVisible(false);
-    if (!GetStartupOptions().IsSilent()) {
+    if (!IsSilent()) {
         int flag = 0;
         if (pChkDesktop && pChkDesktop->GetCheck()) flag |= 1;
         if (pChkJoin && pChkJoin->GetCheck()) flag |= 2;
@@ -97,9 +101,10 @@ int SetupDlg::OnBtnInstall() {
 
 int SetupDlg::CheckInstallConditions() {
     const std::wstring title = NarrowToWide(PackageHeader::FieldText(packageHeader.productName));
+    // Nobody answers a box in a silent run: it closes instead.
     auto refuse = [&](LangStringId text, bool logged) {
         if (logged) WriteLog("OnBtnInstall(MySkinMessagxBox)");
-        ShowSkinMessageBox(m_hWnd, title.c_str(), GetLangString(text), GetLangString(11));
+        if (!IsSilent()) ShowSkinMessageBox(m_hWnd, title.c_str(), GetLangString(text), GetLangString(11));
         return 0;
     };
     if (packageHeader.isX64 && !Is64BitWindows()) return refuse(33, true);
@@ -107,7 +112,7 @@ int SetupDlg::CheckInstallConditions() {
     if (!IsArchitectureMatch()) return refuse(30, true);
 
     std::wstring path;
-    if (GetStartupOptions().IsSilent() || !hEditPath) {
+    if (IsSilent() || !hEditPath) {
         path = GetInstallFolder();
     } else {
         std::wstring text(kEditPathChars + 1, L'\0');
@@ -115,9 +120,18 @@ int SetupDlg::CheckInstallConditions() {
         text.resize(length > 0 ? length : 0);
         path = text;
     }
-    CreateDirectories(path);
+    // The edit box takes more than the road's path buffers hold. The room
+    // left covers the product's sub-folder too, which the road takes when
+    // the chosen folder holds other data.
+    const std::wstring subFolder = NarrowToWide(PackageHeader::FieldText(packageHeader.installFolderName));
+    const bool fits = InstallFolderFits(subFolder.empty() ? path : path + L"\\" + subFolder);
+    if (fits) CreateDirectories(path);
     const std::string narrowPath = WideToNarrow(path);
     WriteLog("Install Path Info : %s .", narrowPath.c_str());
+    if (!fits) {
+        WriteLog("Install Path too long : %u characters.", static_cast<unsigned>(path.size()));
+        return refuse(31, false);
+    }
     if (path.empty() || !PathFileExistsW(path.c_str())) return refuse(31, false);
 
     const std::wstring oldFolder = GetInstallFolder();

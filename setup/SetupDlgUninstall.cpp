@@ -216,7 +216,7 @@ void SetupDlg::UninstallWork() {
     for (int i = 0; i < 3; ++i) OnUninstallProgress(kUninstallDone, 0, 0);
     // The dialog belongs to the user-interface thread: it closes itself
     // there. A post, since that thread's close handler joins this worker.
-    if (GetStartupOptions().IsSilent() && m_hWnd) PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
+    if (IsSilent() && m_hWnd) PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
     WriteLog("Uninstall work SUCCEE.");
 }
 

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The install road's benchmark: time from Install to the finished page for a
 # 48 MiB package on throttled loopback mirrors, split into download, verify,
-# the worker's fixed pauses, extract and product steps.
+# the worker's fixed pauses, extract and product steps; then the download
+# engine alone (tools/dlbench) on the same manifest, mirrors and caps, so the
+# install's download share stands beside the engine's own figure.
 #   BENCH_RATE=bytes/s per mirror connection (default 2 MiB/s)
 #   BENCH_SIZE=payload bytes (default 48 MiB, incompressible)
 set -euo pipefail
@@ -11,7 +13,7 @@ build=${BUILD_DIR:-build/bench-install}
 rate=${BENCH_RATE:-2097152}
 size=${BENCH_SIZE:-50331648}
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
-cmake --build "$build" -j8 --target mkpackage standin_orvane standin_orvane32 standin_unins000 >/dev/null
+cmake --build "$build" -j8 --target mkpackage dlbench standin_orvane standin_orvane32 standin_unins000 >/dev/null
 build=$(cd "$build" && pwd)
 work="$build/install-bench"
 mirrors="$work/mirrors"
@@ -35,8 +37,27 @@ cmake --build "$build" -j8 --target installbench >/dev/null
 trap 'python3 tests/downloader/mirror_fixture.py stop "$mirrors" >/dev/null 2>&1 || true' EXIT
 python3 tests/downloader/mirror_fixture.py start "$mirrors" --net "$net" --lifetime 900 --rate "$rate" --big-size 5
 echo "package: $(stat -c %s "$mirrors/www/download/bench_setup.exe") bytes; mirrors $net.2-$net.8, $rate bytes/s per connection"
+results="$work/results"
+rm -rf "$results" && mkdir -p "$results"
 ORVANE_KEEP_PREFIX=1 bash tools/wine-harness.sh "$build" bash -c '
     dl=$(find "$WINEPREFIX/drive_c/users" -maxdepth 3 -name Downloads | head -n 1)
     rm -rf "$dl/Tarvex"
     rm -rf "$WINEPREFIX/drive_c/bench"
-    wine "$1" "C:\\bench\\Orvane" "C:\\bench\\install.log" </dev/null' bench "$build/tools/installbench/installbench.exe"
+    wine "$1" "C:\\bench\\Orvane" "C:\\bench\\install.log" </dev/null >"$4/install.txt"
+    wine "$2" "$3" "C:\\bench\\engine.bin" --deadline 600 </dev/null >"$4/engine.txt"
+    rm -f "$WINEPREFIX/drive_c/bench/engine.bin"' bench "$build/tools/installbench/installbench.exe" \
+    "$build/tools/dlbench/dlbench.exe" "$(z "$work/manifest.xml")" "$results"
+grep -aE " ms *:|^result" "$results/install.txt"
+python3 - "$results/install.txt" "$results/engine.txt" <<'PY'
+import json, re, sys
+install = dict(re.findall(r"^(\w+) ms\s*: (\d+)", open(sys.argv[1], errors="replace").read(), re.M))
+engine = [l for l in open(sys.argv[2], errors="replace") if l.startswith("{")]
+engine = json.loads(engine[-1]) if engine else {}
+share = (int(install.get("download", 0)) + int(install.get("verify", 0))) / 1000
+print("engine alone: %s in %.2f s (probing %.2f s, %.2f MB/s after it), the same manifest, mirrors and caps"
+      % (engine.get("state", "no output"), engine.get("wall_s", 0), engine.get("probe_s", 0),
+         engine.get("goodput_MBps", 0)))
+print("download share of the install: %.2f s (download %.2f s + verify %.2f s) against the engine's %.2f s"
+      % (share, int(install.get("download", 0)) / 1000, int(install.get("verify", 0)) / 1000,
+         engine.get("wall_s", 0)))
+PY

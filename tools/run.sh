@@ -5,8 +5,10 @@
 # statistics service, runs the installer under Wine on a private Xvfb display
 # and lets its countdown start the install. Then it shows the result: the
 # product's files, the uninstall entry, the shortcuts, the install log, the
-# statistics reports received and a screenshot of the last page. Every
-# process it started is ended by PID.
+# statistics reports received and a screenshot of the last page. While the
+# installer works it prints a line every few seconds: the page the install
+# log shows and the bytes the mirrors have served. Every process it started
+# is ended by PID.
 #   RUN_WAIT=seconds   how long the install may take (default 300)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -38,20 +40,50 @@ echo "mirrors: https://$net.2 ... https://$net.8 serving $mirrors/www/download/o
 echo "statistics service: http://$net.109:$port"
 
 ORVANE_KEEP_PREFIX=1 bash tools/wine-harness.sh "$build" bash -s "$build/setup/OrvaneSetup.exe" "$out" "$wait_s" \
-    "$root" <<'SH'
+    "$root" "$mirrors" <<'SH'
 set -u
-exe=$1 out=$2 wait_s=$3 root=$4
+exe=$1 out=$2 wait_s=$3 root=$4 mirrors=$5
+package_size=$(stat -c %s "$mirrors/www/download/orvane_setup.exe")
 drive_c="$WINEPREFIX/drive_c"
 find_log() { find -L "$HOME" "$drive_c/users" -name install.log -path "*Tarvex/Orvane/Log*" 2>/dev/null | head -n 1; }
+# What the install log says of the page, from its latest milestone.
+page_of() {
+    local log=$1 line
+    line=$(grep -aoE "Finish\(AfterInstall\)|Install File FAILED|Install stopped|Download Failed|Refresh Icons Finish|Begin depack file|Begin install\.\.\.|Url : |OnBtnInstall\(OnInstall\)" "$log" 2>/dev/null | tail -n 1)
+    case "$line" in
+        "Finish(AfterInstall)") echo "finished page" ;;
+        "Install File FAILED"*|"Install stopped"*|"Download Failed"*) echo "failed ($line)" ;;
+        "Refresh Icons Finish") echo "working page: shortcuts done, product steps and registration" ;;
+        "Begin depack file") echo "working page: emptying the folder and extracting" ;;
+        "Begin install...") echo "working page: package downloaded and verified, installing" ;;
+        "Url : "|"OnBtnInstall(OnInstall)") echo "working page: downloading" ;;
+        *) echo "ready page, the countdown runs" ;;
+    esac
+}
+# Bytes the mirrors have sent so far, from their request logs.
+served() {
+    cat "$mirrors/requests.log" "$mirrors/nginx-requests.log" 2>/dev/null | grep -ao '"bytes":[0-9]*' \
+        | awk -F: '{ s += $2 } END { printf "%d", s }'
+}
 old=$(find_log); [ -n "$old" ] && rm -f "$old"
 wine "$exe" </dev/null >"$out/installer-output.txt" 2>&1 &
 pid=$!
 echo "installer started (pid $pid) on display $DISPLAY; the countdown starts the install after about 31 s"
-end=$((SECONDS + wait_s)); shot_taken=0
+start=$SECONDS end=$((SECONDS + wait_s)); shot_taken=0 next_report=$SECONDS
+served_before=$(served)
 while kill -0 "$pid" 2>/dev/null && [ $SECONDS -lt $end ]; do
     log=$(find_log)
+    if [ $SECONDS -ge $next_report ]; then
+        bytes=$(( $(served) - served_before ))
+        percent=$(( package_size > 0 ? bytes * 100 / package_size : 0 ))
+        [ $percent -gt 100 ] && percent=100
+        printf '[%4d s] %s; mirrors served %d of %d bytes (%d %%)\n' $((SECONDS - start)) \
+            "$(page_of "$log")" "$bytes" "$package_size" "$percent"
+        next_report=$((SECONDS + 5))
+    fi
     if [ -n "$log" ] && grep -aqE "Finish\(AfterInstall\)|Download Failed|Install File FAILED|Install stopped" "$log"; then
         sleep 3
+        printf '[%4d s] %s\n' $((SECONDS - start)) "$(page_of "$log")"
         bash "$root/tools/screenshot.sh" "$DISPLAY" "$out/last-page.png" && shot_taken=1
         break
     fi
@@ -66,18 +98,27 @@ if kill -0 "$pid" 2>/dev/null; then
 fi
 wait "$pid" 2>/dev/null; echo "installer exit code: $?"
 
-folder="$drive_c/Program Files (x86)/Orvane"
-[ -d "$folder" ] || folder="$drive_c/Program Files/Orvane"
+# The folder the uninstall entry names (a C: path), else the usual ones.
+location=$(timeout 60 wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Orvane' \
+    /v InstallLocation 2>/dev/null | tr -d '\r' | sed -n 's/^ *InstallLocation *REG_SZ *//p')
+case "$location" in
+    [Cc]:\\*) folder="$drive_c/$(printf '%s' "${location:3}" | tr '\\' /)" ;;
+    *) folder="$drive_c/Program Files/Tarvex/Orvane" ;;
+esac
 echo; echo "== product files in $folder"
 if [ -d "$folder" ]; then (cd "$folder" && find . -type f -printf '%8s  %p\n' | sort -k2); else echo "(none)"; fi
 echo; echo "== uninstall entry"
 timeout 60 wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Orvane' /s 2>/dev/null | tr -d '\r' \
     | grep -v '^$' || echo "(none)"
 echo; echo "== shortcuts"
-find -L "$HOME" "$drive_c/users" "$drive_c/ProgramData" -iname '*.lnk' -ipath '*orvane*' 2>/dev/null || true
+# The user's folders are links into one home: each link once, by its real path.
+find -L "$HOME" "$drive_c/users" "$drive_c/ProgramData" -iname '*.lnk' -ipath '*orvane*' -exec realpath {} + \
+    2>/dev/null | sort -u || true
 echo; log=$(find_log)
 echo "== install log: $log"
-[ -n "$log" ] && tr -d '\r' <"$log" | grep -v '^$' | cut -c1-200 | tee "$out/install.log" | grep -v "Download_" || true
+# The log is in the ANSI code page (1252 here); shown without the engine's lines.
+[ -n "$log" ] && iconv -f CP1252 -t UTF-8 <"$log" | tr -d '\r' | grep -av '^$' | cut -c1-200 | tee "$out/install.log" \
+    | grep -av "Download_" | grep -avx ')\.' || true
 SH
 
 echo; echo "== statistics reports received"

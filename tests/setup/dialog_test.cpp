@@ -9,7 +9,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -20,7 +22,9 @@
 #include "Log.h"
 #include "SetupApp.h"
 #include "SetupDlg.h"
+#include "SkinMessageBox.h"
 #include "SkinTestUtil.h"
+#include "SystemInfo.h"
 #include "StandInControl.h"
 #include "TestSupport.h"
 #include "Text.h"
@@ -78,6 +82,9 @@ public:
         return 0;
     }
 
+    // The product's supported-system mask, or another one (osMask >= 0).
+    bool IsOsSupported() override { return osMask < 0 ? SetupDlg::IsOsSupported() : IsOsSupportedByMask(osMask); }
+
     void OnTimer(UINT_PTR id) override {
         SetupDlg::OnTimer(id);
         if (id == 1 && pStaticStatus) {
@@ -87,6 +94,7 @@ public:
     }
 
     std::atomic<int> finishReports{0};
+    std::atomic<int> osMask{-1};
     std::mutex textLock;
     std::vector<std::wstring> countdownTexts;
 
@@ -215,14 +223,63 @@ void InitLog() {
     GetLog()->Init(path);
 }
 
-// Closes the skinned message box that a check shows; true when one appeared.
-bool CloseMessageBox(DWORD uiThread, HWND main) {
+// The skinned box keeps its texts in window-less controls, so what a box says
+// is read from its picture: the message area, compared with the area of a
+// box shown with a known text. Captured until two pictures in a row agree,
+// so no frame caught half drawn counts.
+using BoxPicture = std::vector<COLORREF>;
+
+BoxPicture MessagePicture(HWND box) {
+    BoxPicture last;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        Canvas shot(420, 210);
+        CaptureClient(box, shot);
+        BoxPicture picture;
+        for (int y = 36; y < 156; ++y)
+            for (int x = 72; x < 388; ++x) picture.push_back(shot.At(x, y));
+        if (picture == last) return picture;
+        last = picture;
+        Sleep(100);
+    }
+    return last;
+}
+
+// The message area of a box showing language text id.
+BoxPicture ExpectedMessagePicture(LangStringId id) {
+    BoxPicture picture;
+    const DWORD thread = GetCurrentThreadId();
+    std::thread reader([&] {
+        HWND box = FindThreadDialog(thread, 8000);
+        if (!box) return;
+        Sleep(300);
+        picture = MessagePicture(box);
+        PostMessageW(box, WM_CLOSE, 0, 0);
+    });
+    ShowSkinMessageBox(nullptr, L"Orvane", GetLangString(id), GetLangString(11));
+    reader.join();
+    return picture;
+}
+
+// The pictures of the check messages, drawn before the dialog opens.
+std::map<LangStringId, BoxPicture> ExpectedCheckMessages() {
+    SelectLanguage(L"Orvane", 0);
+    std::map<LangStringId, BoxPicture> pictures;
+    for (LangStringId id : {30, 31, 32, 33}) pictures[id] = ExpectedMessagePicture(id);
+    return pictures;
+}
+
+// Closes the skinned box a check shows and says which of the expected
+// messages it showed; -1 when no box appeared or it showed none of them.
+int CloseMessageBoxReading(DWORD uiThread, HWND main, const std::map<LangStringId, BoxPicture>& expected) {
     HWND box = FindOtherDialog(uiThread, main, 8000);
-    if (!box) return false;
+    if (!box) return -1;
     Sleep(300);
+    const BoxPicture shown = MessagePicture(box);
     PostMessageW(box, WM_CLOSE, 0, 0);
     WaitFor([&] { return !IsWindow(box); }, 5000);
-    return true;
+    for (const auto& [id, picture] : expected)
+        if (!picture.empty() && picture == shown) return id;
+    return -1;
 }
 
 // What the ready, options and uninstall pictures show at one DPI, measured in
@@ -471,6 +528,8 @@ TEST_F(SetupDialogTest, LinksOpenTheirPagesThroughTheShell) {
 }
 
 TEST_F(SetupDialogTest, FolderChecksAndFreeSpaceRefuseWithAMessage) {
+    const auto expected = ExpectedCheckMessages();
+    ASSERT_NE(expected.at(31), expected.at(32));
     TestDialog dialog;
     const DWORD uiThread = GetCurrentThreadId();
     RunDialog(dialog, [&](HWND wnd) {
@@ -478,17 +537,28 @@ TEST_F(SetupDialogTest, FolderChecksAndFreeSpaceRefuseWithAMessage) {
         // A folder that cannot be made: one message, the page stays.
         SetWindowTextW(dialog.GetEditPathWindow(), L"Q:\\nowhere\\Orvane");
         std::thread clicker([&] { ClickDesign(wnd, 96, 311, 374); });
-        EXPECT_TRUE(CloseMessageBox(uiThread, wnd));
+        EXPECT_EQ(CloseMessageBoxReading(uiThread, wnd, expected), 31);
         clicker.join();
         EXPECT_EQ(dialog.eInstall.load(), E_Install_Ready);
         EXPECT_NE(LogText().find("Install Path Info : Q:\\nowhere\\Orvane ."), std::string::npos);
 
-        // A package larger than the volume: the free-space message.
+        // A folder the edit box takes but the product's files below it
+        // would not fit: the same message, and nothing is created.
         ScratchFolder folder(L"dialog_space");
+        const std::wstring deep = folder.path() + L"\\" + std::wstring(240 - folder.path().size() - 1, L'd');
+        SetWindowTextW(dialog.GetEditPathWindow(), deep.c_str());
+        std::thread clicker1([&] { ClickDesign(wnd, 96, 311, 374); });
+        EXPECT_EQ(CloseMessageBoxReading(uiThread, wnd, expected), 31);
+        clicker1.join();
+        EXPECT_EQ(dialog.eInstall.load(), E_Install_Ready);
+        EXPECT_FALSE(FolderExists(deep));
+        EXPECT_NE(LogText().find("Install Path too long : 240 characters."), std::string::npos);
+
+        // A package larger than the volume: the free-space message.
         SetWindowTextW(dialog.GetEditPathWindow(), (folder / L"Orvane").c_str());
         dialog.packageHeader.archiveSize = 1ull << 55;
         std::thread clicker2([&] { ClickDesign(wnd, 96, 311, 374); });
-        EXPECT_TRUE(CloseMessageBox(uiThread, wnd));
+        EXPECT_EQ(CloseMessageBoxReading(uiThread, wnd, expected), 32);
         clicker2.join();
         EXPECT_EQ(dialog.eInstall.load(), E_Install_Ready);
         EXPECT_NE(LogText().find("FreeSpace Info : "), std::string::npos);
@@ -500,6 +570,58 @@ TEST_F(SetupDialogTest, FolderChecksAndFreeSpaceRefuseWithAMessage) {
         ClickDesign(wnd, 96, 311, 374);
         EXPECT_TRUE(WaitFor([&] { return dialog.eInstall.load() == E_Install_Working; }, 5000));
     });
+}
+
+// The system checks come first. A 64-bit product on a 32-bit Windows gets the
+// 64-bit message and no other check runs (tests/setup/dialog.cmake runs this
+// case again in a 32-bit prefix); a supported-system mask without the
+// running Windows's bit gets the unsupported-system message. Either way the
+// page stays and nothing is created.
+TEST_F(SetupDialogTest, SystemChecksRefuseWithTheirMessage) {
+    const char* bits = std::getenv("ORVANE_EXPECT_WINDOWS_BITS");
+    const bool expect64 = bits == nullptr || std::string(bits) == "64";
+    ASSERT_EQ(Is64BitWindows(), expect64);
+    DWORD major = 0, minor = 0;
+    GetWindowsVersion(major, minor);
+    const int runningBit = OsVersionBit(major, minor);
+    ASSERT_NE(runningBit, 0);
+    EXPECT_TRUE(IsOsSupportedByMask(0xFF)) << "the product's mask takes Windows " << major << "." << minor;
+    EXPECT_FALSE(IsOsSupportedByMask(0xFF & ~runningBit));
+
+    const auto expected = ExpectedCheckMessages();
+    ASSERT_NE(expected.at(30), expected.at(33));
+    ScratchFolder folder(L"dialog_system");
+    const std::wstring target = folder / L"Orvane";
+    TestDialog dialog;
+    const DWORD uiThread = GetCurrentThreadId();
+    RunDialog(dialog, [&](HWND wnd) {
+        KillTimer(wnd, 1);
+        SetWindowTextW(dialog.GetEditPathWindow(), target.c_str());
+        struct Case {
+            const char* name;
+            int isX64;
+            int mask;
+            int message;
+        };
+        std::vector<Case> cases = {{"a mask without this Windows", 0, 0xFF & ~runningBit, 30}};
+        if (!expect64) {
+            cases.push_back({"64-bit product", 1, -1, 33});
+            cases.push_back({"64-bit product, unsupported system too", 1, 0xFF & ~runningBit, 33});
+        }
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            dialog.packageHeader.isX64 = c.isX64;
+            dialog.osMask = c.mask;
+            std::thread clicker([&] { ClickDesign(wnd, 96, 311, 374); });
+            EXPECT_EQ(CloseMessageBoxReading(uiThread, wnd, expected), c.message);
+            clicker.join();
+            EXPECT_EQ(dialog.eInstall.load(), E_Install_Ready);
+            EXPECT_FALSE(FolderExists(target)) << "the folder check did not run";
+        }
+        dialog.packageHeader.isX64 = 0;
+        dialog.osMask = -1;
+    });
+    EXPECT_NE(LogText().find("OnBtnInstall(MySkinMessagxBox)"), std::string::npos);
 }
 
 TEST_F(SetupDialogTest, BrowsedFolderLandsInTheFolderBoxWithTheProductFolder) {

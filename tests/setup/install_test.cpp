@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -20,6 +21,7 @@
 #include "IDownloader.h"
 #include "JFile.h"
 #include "InstallStatsReporter.h"
+#include "LangStrings.h"
 #include "Log.h"
 #include "Orvane.h"
 #include "Paths.h"
@@ -93,6 +95,25 @@ private:
     std::vector<std::wstring> seen_;
     std::thread thread_;
 };
+
+// An uninstaller header file as an install of productName writes it.
+bool WriteUninstallerHeader(const std::wstring& path, const std::string& productName) {
+    PackageHeader header;
+    PackageHeader::SetFieldText(header.productName, productName);
+    PackageHeader::SetFieldText(header.installFolderName, productName);
+    return SUCCEEDED(WriteHeaderFile(path.c_str(), header));
+}
+
+// A folder below parent whose path is length characters long.
+std::wstring FolderOfLength(const std::wstring& parent, size_t length) {
+    return parent + L"\\" + std::wstring(length - parent.size() - 1, L'd');
+}
+
+bool Saw(const std::vector<std::wstring>& boxes, const std::wstring& text) {
+    for (const auto& box : boxes)
+        if (box.find(text) != std::wstring::npos) return true;
+    return false;
+}
 
 void WriteScenario(const std::string& json) {
     std::ofstream(ToUnixPath(MirrorDir() + L"\\scenario.json"), std::ios::binary | std::ios::trunc) << json;
@@ -226,21 +247,29 @@ TEST_F(InstallTest, CorruptPayloadEndsOnTheFinishedPageWithTheButtonOff) {
     EXPECT_NE(seen.front().find(L"Install Failed!"), std::wstring::npos);
 }
 
-// Emptying the install folder reaches only what is the product's own.
+// Emptying the install folder reaches only what is the product's own: its
+// executable, or an uninstaller header naming it. Another program's folder
+// with its own uninstaller, or with a header of another product, keeps its
+// files; the install goes into the product's sub-folder.
 TEST_F(InstallTest, AUserFolderWithOtherDataIsNeverEmptied) {
     struct Case {
         const wchar_t* name;
         std::vector<std::wstring> before;  // files in the chosen folder
+        const char* headerProduct;         // uninstall.exe.bin is a header naming it; null: no header
         bool subFolderTaken;               // the sub-folder "Orvane" already holds other data
         const wchar_t* installedIn;        // relative to the chosen folder; null: stopped
         bool keptOldFiles;
     };
     const Case cases[] = {
-        {L"documents", {L"thesis.docx", L"photos\\cat.jpg"}, false, L"Orvane", true},
-        {L"earlier", {L"orvane.exe", L"old-plugin.dll"}, false, L"", false},
-        {L"uninstaller", {L"uninstall.exe.bin", L"stale.dat"}, false, L"", false},
-        {L"empty", {}, false, L"", true},
-        {L"crowded", {L"thesis.docx"}, true, nullptr, true},
+        {L"documents", {L"thesis.docx", L"photos\\cat.jpg"}, nullptr, false, L"Orvane", true},
+        {L"earlier", {L"orvane.exe", L"old-plugin.dll"}, nullptr, false, L"", false},
+        {L"uninstaller", {L"uninstall.exe", L"stale.dat"}, "Orvane", false, L"", false},
+        {L"other program", {L"uninstall.exe", L"viewer.exe", L"settings.ini"}, nullptr, false, L"Orvane", true},
+        {L"other header", {L"uninstall.exe", L"viewer.exe"}, "Quillon Viewer", false, L"Orvane", true},
+        {L"junk header", {L"uninstall.exe", L"notes.txt"}, "", false, L"Orvane", true},
+        {L"empty", {}, nullptr, false, L"", true},
+        {L"crowded", {L"thesis.docx"}, nullptr, true, nullptr, true},
+        {L"crowded program", {L"uninstall.exe", L"viewer.exe"}, nullptr, true, nullptr, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(WideToNarrow(c.name));
@@ -251,6 +280,9 @@ TEST_F(InstallTest, AUserFolderWithOtherDataIsNeverEmptied) {
             CreateDirectoryW(path.substr(0, path.rfind(L'\\')).c_str(), nullptr);
             ASSERT_TRUE(WriteFileBytes(path, "user data"));
         }
+        const std::wstring header = chosen + L"\\uninstall.exe.bin";
+        if (c.headerProduct && *c.headerProduct) ASSERT_TRUE(WriteUninstallerHeader(header, c.headerProduct));
+        if (c.headerProduct && !*c.headerProduct) ASSERT_TRUE(WriteFileBytes(header, "not a header"));
         if (c.subFolderTaken) {
             CreateDirectoryW((chosen + L"\\Orvane").c_str(), nullptr);
             ASSERT_TRUE(WriteFileBytes(chosen + L"\\Orvane\\diary.txt", "mine"));
@@ -258,16 +290,30 @@ TEST_F(InstallTest, AUserFolderWithOtherDataIsNeverEmptied) {
         BoxCloser boxes;
         dlg_.eInstall = E_Install_Working;
         InstallPackageInto(chosen, LocalPackage());
-        for (const auto& f : c.before)
-            EXPECT_EQ(FileExists(chosen + L"\\" + f), c.keptOldFiles || f == L"orvane.exe" ||
-                                                          f == L"uninstall.exe.bin")
-                << WideToNarrow(f);
+        const bool installedHere = c.installedIn && !*c.installedIn;
+        for (const auto& f : c.before) {
+            // What the package installs again is there either way.
+            const bool reinstalled = installedHere && (f == L"orvane.exe" || f == L"uninstall.exe");
+            EXPECT_EQ(FileExists(chosen + L"\\" + f), c.keptOldFiles || reinstalled) << WideToNarrow(f);
+            if (c.keptOldFiles && !reinstalled)
+                EXPECT_TRUE(ReadFileBytes(chosen + L"\\" + f) == "user data") << WideToNarrow(f) << " was replaced";
+        }
+        if (c.headerProduct && !installedHere) {
+            PackageHeader kept;
+            const bool readable = SUCCEEDED(ReadHeaderFile(header.c_str(), kept));
+            if (*c.headerProduct) {
+                ASSERT_TRUE(readable);
+                EXPECT_EQ(PackageHeader::FieldText(kept.productName), c.headerProduct);
+            } else {
+                EXPECT_EQ(ReadFileBytes(header), "not a header");
+            }
+        }
         if (!c.installedIn) {
             EXPECT_EQ(dlg_.eInstall.load(), E_Install_Failed);
             EXPECT_TRUE(FileExists(chosen + L"\\Orvane\\diary.txt"));
             EXPECT_FALSE(FileExists(chosen + L"\\Orvane\\orvane.exe"));
             EXPECT_NE(Log().find("Install stopped : no folder of the product's own"), std::string::npos);
-            EXPECT_FALSE(boxes.Seen().empty());
+            EXPECT_TRUE(Saw(boxes.Seen(), GetLangString(31)));
             continue;
         }
         EXPECT_EQ(dlg_.eInstall.load(), E_Install_Finished);
@@ -275,6 +321,34 @@ TEST_F(InstallTest, AUserFolderWithOtherDataIsNeverEmptied) {
         ExpectInstalledIn(target);
         EXPECT_EQ(dlg_.GetInstallFolder(), target);
     }
+}
+
+// The Install trigger refuses a folder whose files would not fit the path
+// buffers; a folder that reaches the package pass all the same (here set
+// directly) stops before anything in it is touched, on the failed page with
+// the folder message, reported as a failed install.
+TEST_F(InstallTest, AFolderTooLongForTheProductsFilesStopsBeforeItIsEmptied) {
+    const std::wstring folder = FolderOfLength(scratch_.path(), 240);
+    ASSERT_FALSE(InstallFolderFits(folder));
+    ASSERT_TRUE(InstallFolderFits(FolderOfLength(scratch_.path(), 220)));
+    ASSERT_TRUE(CreateDirectories(folder) || FolderExists(folder));
+    ASSERT_TRUE(WriteFileBytes(folder + L"\\orvane.exe", "earlier install"));
+    // The download pass would have reported its success.
+    reporter_->OnDownloadStart();
+    DownloadStatsRecord downloaded;
+    downloaded.bSucceeded = true;
+    reporter_->OnDownloadFinished(downloaded);
+
+    BoxCloser boxes;
+    InstallPackageInto(folder, LocalPackage());
+    EXPECT_EQ(dlg_.eInstall.load(), E_Install_Failed);
+    EXPECT_EQ(ReadFileBytes(folder + L"\\orvane.exe"), "earlier install") << "the folder was not emptied";
+    EXPECT_FALSE(FileExists(folder + L"\\uninstall.exe"));
+    EXPECT_EQ(reporter_->GetInstallStatus(), "install_fail");
+    EXPECT_NE(Log().find("Install stopped : the folder is too long for the product's files (240 characters)."),
+              std::string::npos);
+    EXPECT_EQ(Log().find("Begin delete file."), std::string::npos);
+    EXPECT_TRUE(Saw(boxes.Seen(), GetLangString(31)));
 }
 
 // Latin-1 and Cyrillic folder names under a Western locale (the harness's
@@ -383,13 +457,141 @@ TEST_F(InstallTest, ARestartRequestRegistersThePackageToRunOnce) {
     EXPECT_NE(Log().find("Add Run Once : Rel = 1"), std::string::npos);
 }
 
+// A stand-in for the dialog's window that counts the WM_CLOSE it receives.
+class CloseCounter {
+public:
+    CloseCounter() {
+        static const wchar_t kClass[] = L"OrvaneTestCloseCounter";
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = kClass;
+        RegisterClassW(&wc);  // fails harmlessly when already registered
+        wnd_ = CreateWindowExW(0, kClass, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, wc.hInstance, nullptr);
+        SetWindowLongPtrW(wnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~CloseCounter() { DestroyWindow(wnd_); }
+    HWND wnd() const { return wnd_; }
+    int closes() const { return closes_; }
+
+private:
+    static LRESULT CALLBACK Proc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<CloseCounter*>(GetWindowLongPtrW(wnd, GWLP_USERDATA));
+        if (message == WM_CLOSE && self) {
+            ++self->closes_;
+            return 0;
+        }
+        return DefWindowProcW(wnd, message, wParam, lParam);
+    }
+    HWND wnd_ = nullptr;
+    std::atomic<int> closes_{0};
+};
+
+// A silent run: the start-up options never make one (the command line is
+// not read), so the dialog's own question is answered here.
+class SilentDialog : public Orvane {
+public:
+    explicit SilentDialog(HWND window) { m_hWnd = window; }
+    bool IsSilent() override { return true; }
+};
+
+// Every ending of a silent run closes the dialog, exactly once, and shows no
+// box that nobody would answer.
+TEST_F(InstallTest, EveryEndingOfASilentRunClosesTheDialog) {
+    std::string corrupt = ReadFileBytes(LocalPackage());
+    ASSERT_GT(corrupt.size(), 20000u);
+    for (size_t i = 9000; i < 12000; ++i) corrupt[i] = static_cast<char>(~corrupt[i]);
+    const std::wstring corruptPackage = scratch_ / L"corrupt.exe";
+    ASSERT_TRUE(WriteFileBytes(corruptPackage, corrupt));
+
+    struct Case {
+        const char* name;
+        bool manifests;  // runs only in the build with (true) or without (false) manifests; else both
+        bool anyBuild;
+        std::function<void(SilentDialog&, const std::wstring&)> run;
+        InstallState page;
+    };
+    const Case cases[] = {
+        {"the checks refuse the folder", false, true,
+         [&](SilentDialog& dlg, const std::wstring&) {
+             dlg.SetInstallFolder(FolderOfLength(scratch_.path(), 240));
+             dlg.eInstall = E_Install_Ready;
+             dlg.OnBtnInstall();
+         },
+         E_Install_Ready},
+        {"all mirrors down", true, false,
+         [&](SilentDialog& dlg, const std::wstring& folder) {
+             ChooseFolder(dlg, folder);
+             dlg.packageHeader.isX64 = 1;  // manifest 502: addresses nobody serves
+             dlg.DoInstall();
+         },
+         E_Install_Failed},
+        {"no manifest", false, false,
+         [&](SilentDialog& dlg, const std::wstring& folder) {
+             ChooseFolder(dlg, folder);
+             dlg.DoInstall();
+         },
+         E_Install_Failed},
+        {"no folder of the product's own", false, true,
+         [&](SilentDialog& dlg, const std::wstring& folder) {
+             ChooseFolder(dlg, folder);
+             ASSERT_TRUE(WriteFileBytes(folder + L"\\thesis.docx", "mine"));
+             CreateDirectories(folder + L"\\Orvane");
+             ASSERT_TRUE(WriteFileBytes(folder + L"\\Orvane\\diary.txt", "mine"));
+             dlg.SetPackagePath(LocalPackage());
+             dlg.DoInstall();
+         },
+         E_Install_Failed},
+        {"a folder too long for the product", false, true,
+         [&](SilentDialog& dlg, const std::wstring&) {
+             ChooseFolder(dlg, FolderOfLength(scratch_.path(), 240));
+             dlg.SetPackagePath(LocalPackage());
+             dlg.DoInstall();
+         },
+         E_Install_Failed},
+        {"a corrupt package", false, true,
+         [&](SilentDialog& dlg, const std::wstring& folder) {
+             ChooseFolder(dlg, folder);
+             dlg.SetPackagePath(corruptPackage);
+             dlg.DoInstall();
+         },
+         E_Install_Finished},
+        {"installed", false, true,
+         [&](SilentDialog& dlg, const std::wstring& folder) {
+             ChooseFolder(dlg, folder);
+             dlg.SetPackagePath(LocalPackage());
+             dlg.DoInstall();
+         },
+         E_Install_Finished},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        if (!c.anyBuild && c.manifests != HasManifests()) continue;
+        SCOPED_TRACE(c.name);
+        const std::wstring folder = scratch_ / (L"silent" + std::to_wstring(++n));
+        CloseCounter window;
+        ASSERT_NE(window.wnd(), nullptr);
+        SilentDialog dlg(window.wnd());
+        dlg.eInstall = E_Install_Working;
+        BoxCloser boxes;
+        c.run(dlg, folder);
+        EXPECT_EQ(dlg.eInstall.load(), c.page);
+        EXPECT_EQ(window.closes(), 1);
+        EXPECT_TRUE(boxes.Seen().empty()) << WideToNarrow(boxes.Seen().front());
+    }
+}
+
 // A folder longer than the unpack step's 260-character buffer is refused
-// with a log line, not copied past the buffer's end.
+// with a log line, not copied past the buffer's end, and ends as a failed
+// extraction does: the "Install Failed!" box and no finish button.
 TEST_F(InstallTest, AnOverlongFolderIsRefused) {
     dlg_.SetPackagePath(LocalPackage());
     const std::wstring folder = scratch_ / std::wstring(300, L'x');
+    BoxCloser boxes;
     EXPECT_LT(dlg_.InstallFile(LocalPackage(), folder), 0);
     EXPECT_NE(Log().find("Install File : folder too long (3"), std::string::npos);
+    EXPECT_EQ(dlg_.bFinishButtonEnabled.load(), 0);
+    EXPECT_TRUE(Saw(boxes.Seen(), L"Install Failed!"));
 }
 
 TEST_F(InstallTest, ProgressFiguresStayInRange) {
