@@ -204,11 +204,11 @@ int EnableShutdownPrivilege() {
     return 1;
 }
 
-void RestartSystem() {
+void RestartSystem(const ExitWindowsCall& exitWindows) {
     WriteLog("Do Restart ...");
     if (!EnableShutdownPrivilege()) WriteLog("Get privilege fail !");
     // Not EWX_FORCE: that would close programs with unsaved work unasked.
-    ExitWindowsEx(kRestartFlags, SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_FLAG_PLANNED);
+    exitWindows(kRestartFlags, kRestartReason);
 }
 
 int GetShortcutFolder(ShortcutLocation kind, wchar_t* buffer) {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 // The folder kind of a shortcut.
@@ -42,11 +43,15 @@ bool RunElevatedAndWait(const std::wstring& file, const std::wstring& parameters
                         DWORD timeoutMs = 30 * 60 * 1000);
 
 int EnableShutdownPrivilege();
+// What hands a restart to Windows: ExitWindowsEx's flags and reason, its result.
+using ExitWindowsCall = std::function<BOOL(UINT flags, DWORD reason)>;
 // Restarts Windows. Programs that do not answer are closed, the others may
-// still save their work.
-void RestartSystem();
-// The flags RestartSystem hands to ExitWindowsEx.
+// still save their work. exitWindows makes the last call; a caller that must
+// not restart the machine (a test) stands in for it.
+void RestartSystem(const ExitWindowsCall& exitWindows = ExitWindowsEx);
+// The flags and the reason RestartSystem hands to ExitWindowsEx.
 constexpr UINT kRestartFlags = EWX_REBOOT | EWX_FORCEIFHUNG;
+constexpr DWORD kRestartReason = SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_FLAG_PLANNED;
 
 // The folder of a kind, into a MAX_PATH buffer (0 to 3, else the desktop).
 int GetShortcutFolder(ShortcutLocation kind, wchar_t* buffer);

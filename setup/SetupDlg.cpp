@@ -8,6 +8,7 @@
 #include "InstallStatsReporter.h"
 #include "LangStrings.h"
 #include "Log.h"
+#include "Process.h"
 #include "ProductConfig.h"
 #include "ProductInfo.h"
 #include "Registry.h"
@@ -237,6 +238,10 @@ std::string SetupDlg::GetProductName() { return PackageHeader::FieldText(package
 void SetupDlg::QuitRunningApp(std::wstring, std::wstring) {}
 bool SetupDlg::IsRestartExitCode(int) { return false; }
 bool SetupDlg::IsArchitectureMatch() { return true; }
+bool SetupDlg::ExitWindowsForRestart(UINT flags, DWORD reason) { return ExitWindowsEx(flags, reason) != FALSE; }
+void SetupDlg::RestartWindows() {
+    RestartSystem([this](UINT flags, DWORD reason) { return ExitWindowsForRestart(flags, reason) ? TRUE : FALSE; });
+}
 const wchar_t* SetupDlg::GetUiFontName() { return L"\u5fae\u8f6f\u96c5\u9ed1"; }
 
 std::wstring SetupDlg::GetPackagePath() {
@@ -259,15 +264,17 @@ void SetupDlg::SetInstallFolder(const std::wstring& folder) {
     strInstallFolder = folder;
 }
 
-bool SetupDlg::StopThreads(DWORD timeoutMs) {
-    const DWORD deadline = GetTickCount() + timeoutMs;
+void SetupDlg::RequestStop() {
     bExitThreads = 1;
     bStopWork = true;
-    {
-        // The worker may be waiting on the engine: ask it to stop.
-        std::lock_guard<std::mutex> lock(m_downloadLock);
-        if (pDownload) pDownload->StopDownload();
-    }
+    // The worker may be waiting on the engine: ask it to stop.
+    std::lock_guard<std::mutex> lock(m_downloadLock);
+    if (pDownload) pDownload->StopDownload();
+}
+
+bool SetupDlg::StopThreads(DWORD timeoutMs) {
+    const DWORD deadline = GetTickCount() + timeoutMs;
+    RequestStop();
     bool stopped = JoinBefore(m_paintThread, deadline);
     stopped = JoinBefore(g_hRenderThread, deadline) && stopped;
     stopped = JoinBefore(m_reportThread, deadline) && stopped;

@@ -101,6 +101,9 @@ public:
     // Whether this run is silent: the start-up option, asked through the
     // dialog so that the silent road can be driven without a command line.
     virtual bool IsSilent();
+    // Hands the restart to Windows (ExitWindowsEx with these flags and
+    // reason): the one call through which the dialog restarts the machine.
+    virtual bool ExitWindowsForRestart(UINT flags, DWORD reason);
 
     // The face name of the UI fonts.
     static const wchar_t* GetUiFontName();
@@ -132,6 +135,8 @@ public:
     // ---- Install trigger and checks (SetupDlgTrigger.cpp) ---------------
     int OnBtnInstall();
     int CheckInstallConditions();
+    // Restarts Windows (RestartSystem) through ExitWindowsForRestart.
+    void RestartWindows();
 
     // ---- Install worker (SetupDlgInstall.cpp) ---------------------------
     void DoInstall();
@@ -172,6 +177,9 @@ public:
     // timeoutMs in all. True when none is left running; the object may be
     // destroyed only then.
     bool StopThreads(DWORD timeoutMs);
+    // The first half of StopThreads: asks the threads, the worker and the
+    // download engine to end, without waiting for them.
+    void RequestStop();
 
     // A snapshot of the engine's figures for the painter and the debug
     // window, taken under m_downloadLock; false when no engine is held.

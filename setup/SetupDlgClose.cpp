@@ -59,7 +59,10 @@ int SetupDlg::OnClose() {
     // first close still pauses: the first one does the work.
     if (bClosing.exchange(true)) return 0;
     ShowWindow(m_hWnd, SW_HIDE);
-    bExitThreads = 1;
+    // The road stops before the report goes out, which may take seconds: a
+    // download must not run on, nor an install begin, behind the hidden
+    // window the user has closed.
+    RequestStop();
     SendFinishReport();
     // The pause gives the threads time to end; they are joined within it so
     // that the object outlives none of them.

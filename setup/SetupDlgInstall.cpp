@@ -398,7 +398,7 @@ bool RunPackagePass(SetupDlg& dlg) {
             dlg.pReporter->OnInstallFinished({true, GetPackageError(), GetPackageErrorName(), dlg.bShowThankYou});
         // Only the box's own button confirms; Enter, Escape and the close
         // button leave the restart to the user.
-        if (answer == kSkinMsgButton1) RestartSystem();
+        if (answer == kSkinMsgButton1) dlg.RestartWindows();
         dlg.OnBtnClose();
         return false;
     }

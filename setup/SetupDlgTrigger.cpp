@@ -60,7 +60,7 @@ int SetupDlg::OnBtnInstall() {
 
     if (page == E_Install_Finished) {
         if (bNeedRestart) {
-            RestartSystem();
+            RestartWindows();
         } else {
             std::wstring arguments = L" --installmode";
             if (!strOption.empty()) arguments += L" --option " + NarrowToWide(strOption);
