@@ -67,6 +67,14 @@ std::string GetStatsPostUrl() {
     return std::string("https://") + kStatsHost + "/api/common_json_post/";
 #endif
 }
+std::string GetWebStatsUrl() {
+#ifdef ORVANE_LOCAL_WEBSTATS_URL
+    // ... and asks the loopback analytics service for its client data.
+    return ORVANE_LOCAL_WEBSTATS_URL;
+#else
+    return std::string("https://") + kMakerDomain;
+#endif
+}
 std::wstring GetMakerHostW() { return kMakerHost; }
 std::string GetMakerDomain() { return kMakerDomain; }
 

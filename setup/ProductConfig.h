@@ -47,6 +47,8 @@ int GetSupportedOsMask();
 std::string GetPlatformId(bool x64);
 
 std::string GetStatsPostUrl();
+// The analytics service the statistics reporter fetches its client data from.
+std::string GetWebStatsUrl();
 std::wstring GetMakerHostW();    // host of the maker's web site
 std::string GetMakerDomain();
 

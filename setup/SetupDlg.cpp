@@ -142,7 +142,7 @@ int SetupDlg::OnInitDialog(HWND wnd) {
     params.bIs64Product = packageHeader.isX64 != 0;
     params.bIs64System = Is64BitWindows();
     params.strLangCode = GetLangCode();
-    params.strWebStatsUrl = "https://" + ProductConfig::GetMakerDomain();
+    params.strWebStatsUrl = ProductConfig::GetWebStatsUrl();
     pReporter = new InstallStatsReporter(ProductConfig::GetStatsPostUrl(), params);
     m_reportThread = std::thread(StartReportThreadProc, pReporter);
 

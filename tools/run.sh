@@ -2,7 +2,7 @@
 # The main job: installs what the machine lacks, builds the installer whose
 # download manifests name local mirrors, starts those mirrors (HTTPS on
 # loopback, serving a package built here from the stand-in product) and the
-# statistics service, runs the installer under Wine on a private Xvfb display
+# statistics and analytics services, runs the installer under Wine on a private Xvfb display
 # and lets its countdown start the install. Then it shows the result: the
 # product's files, the uninstall entry, the shortcuts, the install log, the
 # statistics reports received and a screenshot of the last page. While the
@@ -35,9 +35,9 @@ stop_all() {
 trap stop_all EXIT
 python3 tests/downloader/mirror_fixture.py start "$mirrors" --net "$net" --lifetime $((wait_s + 600)) --big-size 5
 python3 tests/report/report_services.py start --state-dir "$services" --lifetime $((wait_s + 600)) \
-    --listen "stats=stats@$net.109:$port"
+    --listen "stats=stats@$net.109:$port" --listen "analytics=analytics@$net.110:$port"
 echo "mirrors: https://$net.2 ... https://$net.8 serving $mirrors/www/download/orvane_setup.exe"
-echo "statistics service: http://$net.109:$port"
+echo "statistics service: http://$net.109:$port, analytics service: http://$net.110:$port"
 
 ORVANE_KEEP_PREFIX=1 bash tools/wine-harness.sh "$build" bash -s "$build/setup/OrvaneSetup.exe" "$out" "$wait_s" \
     "$root" "$mirrors" <<'SH'

@@ -117,6 +117,7 @@ TEST(ProductConfigTest, WebAddresses) {
         {GetLicenseUrl(), "http://" + host + "/tarvex-user-license-agreement.htm?s=orvane&ad=orvane_client&v="},
         {GetUxProgramUrl(), "http://" + host + "/u-experience.htm?s=orvane&ad=orvane_client&v="},
         {GetStatsPostUrl(), "https://stats.tarvex.com/api/common_json_post/"},
+        {GetWebStatsUrl(), "https://tarvex.com"},
         {GetRelatedUninstallKey(), ""},
         {GetRelatedThankYouUrl(false), ""},
         {GetRelatedThankYouUrl(true), ""},

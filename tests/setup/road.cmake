@@ -3,11 +3,13 @@
 # and the fallback on .8), whose behaviour each case sets in the scenario
 # file, so a case can take every mirror down or throttle it and make it good
 # again. The mirrors are the install tests' fixture; the statistics reports go
-# to a loopback statistics service of these tests: the programs carry the
-# product definition of a local-mirrors installer, which reports there.
+# to loopback statistics and analytics services of these tests: the programs
+# carry the product definition of a local-mirrors installer, which reports
+# there.
 set(road_dir ${CMAKE_CURRENT_BINARY_DIR}/road)
 set(road_package ${ORVANE_LOCAL_MIRROR_DIR}/www/download/orvane_setup.exe)
 set(road_stats_base http://${ORVANE_MIRROR_NET}.111:18195)
+set(road_analytics_base http://${ORVANE_MIRROR_NET}.112:18195)
 
 set(road_urls)
 foreach(host 6 7 9 11)
@@ -54,7 +56,8 @@ foreach(variant "setup_road_tests;road_test.cpp;" "setup_road_click_tests;road_c
     LOCKS install_mirrors road_stats standins documents downloads shortcuts uninstall-entry display-input
     ${serial} TIMEOUT 600)
   # Its own copy of the product definition takes the place of the library's.
-  target_compile_definitions(${name} PRIVATE ORVANE_LOCAL_STATS_URL="${road_stats_base}/api/common_json_post/")
+  target_compile_definitions(${name} PRIVATE ORVANE_LOCAL_STATS_URL="${road_stats_base}/api/common_json_post/"
+    ORVANE_LOCAL_WEBSTATS_URL="${road_analytics_base}")
   add_dependencies(${name} orvane_local_package)
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_CURRENT_BINARY_DIR}/${name}_fixtures.cmake)
   file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${name}_fixtures.cmake
@@ -64,9 +67,10 @@ foreach(variant "setup_road_tests;road_test.cpp;" "setup_road_click_tests;road_c
 endforeach()
 
 string(REGEX REPLACE "^http://([^:]+):([0-9]+)$" "\\1:\\2" road_stats_address "${road_stats_base}")
+string(REGEX REPLACE "^http://([^:]+):([0-9]+)$" "\\1:\\2" road_analytics_address "${road_analytics_base}")
 add_test(NAME setup_road_stats_start
   COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/report/report_services.py start --state-dir ${road_dir}/stats
-          --lifetime 3600 --listen stats=stats@${road_stats_address})
+          --lifetime 3600 --listen stats=stats@${road_stats_address} --listen analytics=analytics@${road_analytics_address})
 add_test(NAME setup_road_stats_stop
   COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/report/report_services.py stop --state-dir ${road_dir}/stats)
 set_tests_properties(setup_road_stats_start PROPERTIES FIXTURES_SETUP road_stats RESOURCE_LOCK road_stats TIMEOUT 60)

@@ -106,8 +106,8 @@ TEST_F(RoadClickTest, TheInstallButtonInstallsAndTheFinishedPageStartsTheProduct
         ASSERT_TRUE(WaitForPage(dialog, E_Install_Finished, kRoadMs)) << "page " << dialog.eInstall.load();
         ASSERT_TRUE(WaitFor([&] { return dialog.pBtnInstall->IsVisible(); }, 5000));
         EXPECT_EQ(dialog.pBtnInstall->GetText(), L"Start Orvane");
-        Sleep(500);
-        const Picture shot = Screenshot(wnd, L"finished_click");
+        const Picture shot =
+            ScreenshotWhen(wnd, L"finished_click", [](const Picture& p) { return ButtonTextInk(p) > 80; });
         EXPECT_GT(ButtonTextInk(shot), 80) << "Start text";
         ExpectInstalledIn(folder);
         ClickDesign(wnd, kInstallButton.x, kInstallButton.y);
@@ -184,8 +184,8 @@ TEST_F(RoadClickTest, AProductAskingForARestartEndsOnRestartNow) {
         ASSERT_TRUE(WaitFor([&] { return dialog.pBtnInstall->IsVisible(); }, 5000));
         EXPECT_EQ(dialog.pBtnInstall->GetText(), GetLangString(41));
         EXPECT_EQ(dialog.pBtnInstall->GetText(), L"Restart Now");
-        Sleep(500);
-        const Picture shot = Screenshot(wnd, L"finished_restart");
+        const Picture shot =
+            ScreenshotWhen(wnd, L"finished_restart", [](const Picture& p) { return ButtonTextInk(p) > 80; });
         EXPECT_GT(ButtonTextInk(shot), 80) << "Restart text";
         ExpectInstalledIn(folder);
         EXPECT_TRUE(dialog.RestartCalls().empty());

@@ -296,6 +296,17 @@ Picture Screenshot(HWND wnd, const std::wstring& name) {
     return picture;
 }
 
+Picture ScreenshotWhen(HWND wnd, const std::wstring& name, const std::function<bool(const Picture&)>& shown,
+                       DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    Picture picture = Screenshot(wnd, name);
+    while (!shown(picture) && GetTickCount() - start < timeoutMs) {
+        Sleep(100);
+        picture = Screenshot(wnd, name);
+    }
+    return picture;
+}
+
 // ---- What an install leaves -----------------------------------------------------------
 
 std::string LogText() { return ReadFileBytes(LogPath()); }

@@ -118,6 +118,10 @@ struct Picture {
     int Count(COLORREF colour, RECT area, int tolerance = 0) const;
 };
 Picture Screenshot(HWND wnd, const std::wstring& name);
+// Screenshots until shown(picture) holds or timeoutMs has passed, and gives
+// the last: a page is checked once the paint thread has drawn it.
+Picture ScreenshotWhen(HWND wnd, const std::wstring& name, const std::function<bool(const Picture&)>& shown,
+                       DWORD timeoutMs = 5000);
 
 // ---- What an install leaves -------------------------------------------------
 std::string LogText();  // the install log of this case

@@ -67,8 +67,9 @@ TEST_F(RoadCountdownTest, TheCountdownInstallsAndTheFinishedPageStartsTheProduct
         EXPECT_TRUE(dialog.pBtnClose->IsVisible());
         EXPECT_TRUE(dialog.pBtnMinimize->IsVisible());
         EXPECT_FALSE(dialog.pStaticPicture->IsVisible());
-        Sleep(500);  // a few frames of the finished page
-        const Picture shot = Screenshot(wnd, L"finished_countdown");
+        const Picture shot = ScreenshotWhen(wnd, L"finished_countdown", [](const Picture& p) {
+            return p.Count(RGB(0x00, 0x53, 0xBF), RECT{91, 354, 531, 394}, 24) > 80;
+        });
         // The button's text in its colour, nothing of the ready page's band.
         EXPECT_GT(shot.Count(RGB(0x00, 0x53, 0xBF), RECT{91, 354, 531, 394}, 24), 80) << "Start text";
         EXPECT_EQ(shot.Count(RGB(0x47, 0x47, 0xA7), RECT{191, 354, 193, 394}, 8), 0) << "the Install button's border";
@@ -139,8 +140,9 @@ TEST_F(RoadTest, AllMirrorsDownEndOnTheFailedPageAndReportTheFailure) {
         ASSERT_TRUE(WaitFor([&] { return dialog.pBtnInstall->IsVisible(); }, 5000));
         EXPECT_EQ(dialog.pBtnInstall->GetText(), L"Try Again");
         EXPECT_TRUE(dialog.pBtnClose->IsVisible());
-        Sleep(300);
-        const Picture shot = Screenshot(wnd, L"failed_page");
+        const Picture shot = ScreenshotWhen(wnd, L"failed_page", [](const Picture& p) {
+            return p.Count(RGB(0x47, 0x47, 0xA7), RECT{191, 354, 193, 394}, 8) > 30;
+        });
         EXPECT_GT(shot.Count(RGB(0x47, 0x47, 0xA7), RECT{191, 354, 193, 394}, 8), 30) << "the button's border";
         PressDesign(wnd, kCloseButton.x, kCloseButton.y);
         EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(wnd); }, 5000));
