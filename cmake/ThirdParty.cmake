@@ -12,10 +12,11 @@ target_include_directories(orvane_boost SYSTEM INTERFACE "${ORVANE_BOOST_INCLUDE
 target_compile_definitions(orvane_boost INTERFACE BOOST_ALL_NO_LIB)
 add_library(orvane::boost ALIAS orvane_boost)
 
-# libcurl, static, Schannel TLS.
+# libcurl, static, Schannel TLS, built by tools/deps.sh with 64 KiB write
+# pieces; its users see the same figure.
 add_library(orvane_curl INTERFACE)
 target_include_directories(orvane_curl SYSTEM INTERFACE "${ORVANE_CURL_ROOT}/include")
-target_compile_definitions(orvane_curl INTERFACE CURL_STATICLIB)
+target_compile_definitions(orvane_curl INTERFACE CURL_STATICLIB CURL_MAX_WRITE_SIZE=65536)
 target_link_libraries(orvane_curl INTERFACE "${ORVANE_CURL_ROOT}/lib/libcurl.a"
   bcrypt advapi32 crypt32 /usr/i686-w64-mingw32/lib/libz.a ws2_32)
 add_library(orvane::curl ALIAS orvane_curl)

@@ -44,16 +44,29 @@ void SetProbeBounds(CURL* curl, long timeoutS, std::atomic<bool>* stopped) {
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, stopped);
 }
 
-// Probe requests over TLS are made one at a time. The slots are probed at
+// The TLS handshakes of probe requests take turns. The slots are probed at
 // once, and Wine's Schannel (over GnuTLS) was seen to break, and once to
-// crash, when several handshakes of one process ran together; the echoes
-// and plain requests of the other slots still run meanwhile.
-std::mutex g_tlsProbe;
+// crash, when several handshakes of one process ran together. The turn ends
+// when the connection is made, so the waits for the answers (a slow mirror's
+// first byte) still run side by side.
+std::mutex g_tlsHandshake;
+
+// Called by libcurl once the connection is made, before the request is sent.
+int EndHandshakeTurn(void* turn, char*, char*, int, int) {
+    auto* lock = static_cast<std::unique_lock<std::mutex>*>(turn);
+    if (lock->owns_lock()) lock->unlock();
+    return CURL_PREREQFUNC_OK;
+}
 
 CURLcode PerformProbe(CURL* curl, const char* url) {
     if (strncmp(url, "https://", 8) != 0) return curl_easy_perform(curl);
-    std::lock_guard<std::mutex> guard(g_tlsProbe);
-    return curl_easy_perform(curl);
+    std::unique_lock<std::mutex> turn(g_tlsHandshake);
+    curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, EndHandshakeTurn);
+    curl_easy_setopt(curl, CURLOPT_PREREQDATA, &turn);
+    CURLcode rc = curl_easy_perform(curl);
+    curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, nullptr);
+    curl_easy_setopt(curl, CURLOPT_PREREQDATA, nullptr);
+    return rc;
 }
 
 bool IsTransientFailure(CURLcode rc) {
