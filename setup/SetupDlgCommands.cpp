@@ -246,6 +246,13 @@ void SetupDlg::OnBtnUninstall() {
 
 void SetupDlg::OnBtnClose() {
     WriteLog("OnBtnClose(user close)");
+    // A worker that ends the run posts the close: the close handler joins
+    // the workers, and could not while this one waited inside a send.
+    if (!m_hWnd) return;
+    if (GetWindowThreadProcessId(m_hWnd, nullptr) != GetCurrentThreadId()) {
+        PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
+        return;
+    }
     SendMessageW(m_hWnd, WM_CLOSE, 0, 0);
 }
 

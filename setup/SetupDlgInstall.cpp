@@ -379,8 +379,12 @@ bool RunPackagePass(SetupDlg& dlg) {
     if (!dlg.ProcessBeforeInstall(folder, &needRestart)) WriteLog("process Before Install Error.\n");
     if (needRestart) dlg.bNeedRestart = true;
     if (dlg.bNeedRestart) {
-        const int answer = ShowSkinMessageBox(dlg.GetWindow(), ProductConfig::GetProductNameW().c_str(),
-                                              GetLangString(40), GetLangString(11));
+        // A silent run has nobody to ask: it restarts nothing, and the
+        // package runs once when Windows next starts.
+        int answer = 0;
+        if (!dlg.IsSilent())
+            answer = ShowSkinMessageBox(dlg.GetWindow(), ProductConfig::GetProductNameW().c_str(), GetLangString(40),
+                                        GetLangString(11));
         dlg.OnInstallProgress(E_Unpack_Succeed, 1000, 0);
         // The page first: the renderer hides the controls only while the
         // page is the working one.

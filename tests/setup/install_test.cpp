@@ -493,6 +493,11 @@ class SilentDialog : public Orvane {
 public:
     explicit SilentDialog(HWND window) { m_hWnd = window; }
     bool IsSilent() override { return true; }
+    bool ExitWindowsForRestart(UINT, DWORD) override {
+        ++restarts;
+        return true;
+    }
+    int restarts = 0;
 };
 
 // Every ending of a silent run closes the dialog, exactly once, and shows no
@@ -554,6 +559,22 @@ TEST_F(InstallTest, EveryEndingOfASilentRunClosesTheDialog) {
              ChooseFolder(dlg, folder);
              dlg.SetPackagePath(corruptPackage);
              dlg.DoInstall();
+         },
+         E_Install_Finished},
+        {"a restart asked for", false, true,
+         [&](SilentDialog& dlg, const std::wstring& folder) {
+             ChooseFolder(dlg, folder);
+             dlg.SetPackagePath(LocalPackage());
+             dlg.bNeedRestart = true;
+             dlg.DoInstall();
+             EXPECT_EQ(dlg.restarts, 0) << "nobody was asked";
+             EXPECT_NE(Log().find("Add Run Once : Rel = 1"), std::string::npos);
+             HKEY key = nullptr;
+             if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0,
+                               KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+                 RegDeleteValueW(key, L"Orvane_Once");
+                 RegCloseKey(key);
+             }
          },
          E_Install_Finished},
         {"installed", false, true,

@@ -255,6 +255,8 @@ TEST_F(RoadClickTest, AnOlderVersionsRemovalAsksForTheRestartAndRegistersThePack
     EXPECT_TRUE(Contains(log, "Find inno version."));
     EXPECT_TRUE(Contains(log, "Add Run Once : Rel = 1"));
     EXPECT_TRUE(Contains(log, "Do Restart ..."));
+    // The worker ended the run by closing the dialog, and the close joined it.
+    EXPECT_FALSE(Contains(log, "OnClose: a thread is still running."));
     EXPECT_FALSE(WaitForReport("success", 10000).IsEmpty());
 }
 
