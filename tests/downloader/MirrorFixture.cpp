@@ -45,6 +45,14 @@ std::vector<std::string> LinesAfter(const std::wstring& file, int64_t offset) {
     return lines;
 }
 
+// Seconds since 1970, the clock the mirrors stamp their entries with.
+double UnixNow() {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    const uint64_t ticks = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    return static_cast<double>(ticks - 116444736000000000ULL) / 1e7;
+}
+
 int64_t SizeOf(const std::wstring& file) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) return 0;
@@ -89,7 +97,8 @@ void SetScenario(const std::map<int, std::string>& byMirror) {
 Log::Log()
     : own_(SizeOf(InFolder(L"requests.log"))),
       nginx_(SizeOf(InFolder(L"nginx-requests.log"))),
-      icmp_(SizeOf(InFolder(L"icmp.log"))) {}
+      icmp_(SizeOf(InFolder(L"icmp.log"))),
+      since_(UnixNow()) {}
 
 std::vector<Request> Log::Requests() const {
     std::vector<Request> all;
@@ -107,6 +116,9 @@ std::vector<Request> Log::Requests() const {
             r.bytes = _atoi64(Field(line, "bytes").c_str());
             std::string corrupted = Field(line, "corrupted");
             if (!corrupted.empty()) r.corrupted = _atoi64(corrupted.c_str());
+            // A request of an earlier test may end, and be logged, after the
+            // mark; our mirrors stamp an entry with its request's start.
+            if (r.t < since_) continue;
             all.push_back(r);
         }
     }

@@ -53,6 +53,7 @@ public:
 
 private:
     int64_t own_ = 0, nginx_ = 0, icmp_ = 0;
+    double since_ = 0;  // when the log was marked, in the mirrors' clock
 };
 
 // Requests with this method and path prefix ("GET", "/download/").

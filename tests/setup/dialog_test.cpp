@@ -197,15 +197,6 @@ void ClickDesign(HWND wnd, int dpi, int x, int y) {
     Sleep(400);
 }
 
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(50);
-    }
-    return true;
-}
-
 int WindowHeight(HWND wnd) {
     RECT r{};
     GetWindowRect(wnd, &r);

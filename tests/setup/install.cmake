@@ -42,3 +42,15 @@ set_tests_properties(setup_install_mirrors_start PROPERTIES FIXTURES_SETUP insta
 set_tests_properties(setup_install_mirrors_stop PROPERTIES FIXTURES_CLEANUP install_mirrors
   RESOURCE_LOCK install_mirrors TIMEOUT 60)
 
+
+# The clean install once more in a prefix of its own whose user is named in
+# Cyrillic, under the harness's Western code page: the downloaded package,
+# the install folder and the log all live in a profile that code page cannot
+# spell.
+add_test(NAME ProfileOutsideTheCodePage.InstallTest.CleanInstallDownloadsVerifiesAndExtracts
+  COMMAND env USER=Иван LOGNAME=Иван ORVANE_PROFILE_OUTSIDE_CODE_PAGE=1
+          bash ${CMAKE_SOURCE_DIR}/tests/common/own_prefix.sh win64 ${CMAKE_CURRENT_BINARY_DIR}/cyrillic_profile
+          wine $<TARGET_FILE:setup_install_tests> --gtest_filter=InstallTest.CleanInstallDownloadsVerifiesAndExtracts)
+set_tests_properties(ProfileOutsideTheCodePage.InstallTest.CleanInstallDownloadsVerifiesAndExtracts PROPERTIES
+  TIMEOUT 600 FIXTURES_REQUIRED install_mirrors RESOURCE_LOCK "setup_install_tests;install_mirrors;standins;display-input"
+  PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] 1 test" FAIL_REGULAR_EXPRESSION "SKIPPED|FAILED")

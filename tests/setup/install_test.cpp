@@ -189,6 +189,14 @@ TEST_F(InstallTest, CleanInstallDownloadsVerifiesAndExtracts) {
     }
     // The downloaded package is the mirrors' one, byte for byte.
     EXPECT_EQ(ReadFileBytes(dlg_.GetPackagePath()), ReadFileBytes(LocalPackage()));
+    if (getenv("ORVANE_PROFILE_OUTSIDE_CODE_PAGE")) {
+        // Run again in a prefix whose user profile the ANSI code page cannot
+        // spell: the package, the folder and the log all live below it.
+        BOOL lossy = FALSE;
+        const std::wstring package = dlg_.GetPackagePath();
+        WideCharToMultiByte(CP_ACP, 0, package.c_str(), -1, nullptr, 0, nullptr, &lossy);
+        EXPECT_TRUE(lossy) << WideToUtf8(package);
+    }
     EXPECT_EQ(reporter_->GetInstallStatus(), "success");
     const std::string log = Log();
     for (const char* line : {"Url : ", "Download Finish Result : succeed(5).", "Begin install...",

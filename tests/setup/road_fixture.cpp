@@ -232,15 +232,6 @@ void RunRoad(RoadDialog& dialog, const std::function<void(HWND)>& drive) {
     g_dialog = nullptr;
 }
 
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Sleep(50);
-    }
-    return true;
-}
-
 bool WaitForPage(RoadDialog& dialog, InstallState page, DWORD timeoutMs) {
     return WaitFor([&] { return dialog.eInstall.load() == page; }, timeoutMs);
 }

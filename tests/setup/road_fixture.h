@@ -93,8 +93,7 @@ private:
 // the dialog has ended, its threads must all have stopped within 10 s.
 void RunRoad(RoadDialog& dialog, const std::function<void(HWND)>& drive);
 
-// Polls condition every 50 ms for at most timeoutMs.
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs);
+using testing_support::WaitFor;
 bool WaitForPage(RoadDialog& dialog, InstallState page, DWORD timeoutMs);
 
 // A press of the left button at a design point of the dialog: with the real

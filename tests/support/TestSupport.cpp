@@ -41,6 +41,15 @@ std::wstring KnownFolder(int csidl) {
 
 }  // namespace
 
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(50);
+    }
+    return true;
+}
+
 std::wstring FromUnixPath(const std::string& unixPath) {
     std::wstring path = L"Z:" + Widen(unixPath);
     for (auto& c : path)

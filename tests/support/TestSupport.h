@@ -5,9 +5,13 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace testing_support {
+
+// Polls condition every 50 ms for at most timeoutMs; whether it came true.
+bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs);
 
 // A Unix path as Wine shows it (drive Z: is the Unix root).
 std::wstring FromUnixPath(const std::string& unixPath);
