@@ -45,14 +45,6 @@ std::vector<std::string> LinesAfter(const std::wstring& file, int64_t offset) {
     return lines;
 }
 
-// Seconds since 1970, the clock the mirrors stamp their entries with.
-double UnixNow() {
-    FILETIME ft;
-    GetSystemTimeAsFileTime(&ft);
-    const uint64_t ticks = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-    return static_cast<double>(ticks - 116444736000000000ULL) / 1e7;
-}
-
 int64_t SizeOf(const std::wstring& file) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) return 0;
@@ -98,7 +90,7 @@ Log::Log()
     : own_(SizeOf(InFolder(L"requests.log"))),
       nginx_(SizeOf(InFolder(L"nginx-requests.log"))),
       icmp_(SizeOf(InFolder(L"icmp.log"))),
-      since_(UnixNow()) {}
+      since_(testing_support::UnixNow()) {}
 
 std::vector<Request> Log::Requests() const {
     std::vector<Request> all;

@@ -451,17 +451,10 @@ TEST_F(InstallTest, ARestartRequestRegistersThePackageToRunOnce) {
     EXPECT_EQ(dlg.eInstall.load(), E_Install_Finished);
     EXPECT_TRUE(dlg.bNeedRestart.load());
     EXPECT_FALSE(FileExists(scratch_ / L"Orvane\\orvane.exe"));
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0,
-                            KEY_READ, &key),
-              ERROR_SUCCESS);
-    wchar_t data[1024] = {};
-    DWORD size = sizeof(data);
-    const LONG read = RegQueryValueExW(key, L"Orvane_Once", nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
-    RegDeleteValueW(key, L"Orvane_Once");
-    RegCloseKey(key);
-    ASSERT_EQ(read, ERROR_SUCCESS);
-    EXPECT_EQ(std::wstring(data), L"\"" + package + L"\"");
+    const std::wstring command = RunOnceValue(L"Orvane_Once");
+    RemoveRunOnceValue(L"Orvane_Once");
+    ASSERT_FALSE(command.empty()) << "no RunOnce value";
+    EXPECT_EQ(command, L"\"" + package + L"\"");
     EXPECT_NE(Log().find("Add Run Once : Rel = 1"), std::string::npos);
 }
 
@@ -577,12 +570,8 @@ TEST_F(InstallTest, EveryEndingOfASilentRunClosesTheDialog) {
              dlg.DoInstall();
              EXPECT_EQ(dlg.restarts, 0) << "nobody was asked";
              EXPECT_NE(Log().find("Add Run Once : Rel = 1"), std::string::npos);
-             HKEY key = nullptr;
-             if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0,
-                               KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-                 RegDeleteValueW(key, L"Orvane_Once");
-                 RegCloseKey(key);
-             }
+             EXPECT_FALSE(RunOnceValue(L"Orvane_Once").empty()) << "the package runs once after a restart";
+             RemoveRunOnceValue(L"Orvane_Once");
          },
          E_Install_Finished},
         {"installed", false, true,

@@ -24,6 +24,7 @@ using namespace road;
 using testing_support::FileExists;
 using testing_support::FolderExists;
 using testing_support::ReadFileBytes;
+using testing_support::RunOnceValue;
 using testing_support::WriteFileBytes;
 
 namespace {
@@ -31,15 +32,6 @@ namespace {
 constexpr DWORD kRoadMs = 240000;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::wstring RunOnceValue(const wchar_t* name) {
-    wchar_t data[1024] = {};
-    DWORD size = sizeof(data);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", name,
-                     RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
-        return {};
-    return data;
-}
 
 // A visible dialog window of this process other than the main one.
 struct DialogSearch {

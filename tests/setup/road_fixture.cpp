@@ -28,7 +28,6 @@ const int kSteeredHosts[5] = {6, 7, 8, 9, 11};
 namespace {
 
 constexpr wchar_t kEntryName[] = L"Orvane";
-constexpr char kRunOnceName[] = "Orvane_Once";
 
 std::wstring MirrorDir() { return FromUnixPath(INSTALL_MIRROR_DIR); }
 
@@ -60,12 +59,7 @@ void RemoveInstallTraces() {
     RemoveTree(CommonProgramsGroup());
     RemoveTree(AppDataFolder());
     RemoveTree(Downloads());
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce", 0, KEY_SET_VALUE,
-                      &key) == ERROR_SUCCESS) {
-        RegDeleteValueA(key, kRunOnceName);
-        RegCloseKey(key);
-    }
+    RemoveRunOnceValue(L"Orvane_Once");
 }
 
 // Programs the road started inherit this process's output; left running
@@ -138,13 +132,6 @@ std::vector<MirrorRequest> MirrorRequests(double since) {
         if (request.t >= since) requests.push_back(request);
     }
     return requests;
-}
-
-double UnixNow() {
-    FILETIME now{};
-    GetSystemTimePreciseAsFileTime(&now);
-    const unsigned long long ticks = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    return static_cast<double>(ticks - 116444736000000000ULL) / 1e7;
 }
 
 // ---- The statistics service ---------------------------------------------------

@@ -45,8 +45,7 @@ struct MirrorRequest {
 };
 // The requests that arrived at or after since.
 std::vector<MirrorRequest> MirrorRequests(double since);
-// Now, in the Unix seconds of the mirrors' log.
-double UnixNow();
+using testing_support::UnixNow;
 
 // ---- The statistics service ----------------------------------------------
 // How the service answers from now on (report_services.py's behaviour).

@@ -13,6 +13,14 @@ namespace testing_support {
 // Polls condition every 50 ms for at most timeoutMs; whether it came true.
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs);
 
+// Now, in seconds since 1970: the clock the loopback services stamp their
+// logs with.
+double UnixNow();
+
+// The machine's RunOnce value of that name, or empty; and its removal.
+std::wstring RunOnceValue(const wchar_t* name);
+void RemoveRunOnceValue(const wchar_t* name);
+
 // A Unix path as Wine shows it (drive Z: is the Unix root).
 std::wstring FromUnixPath(const std::string& unixPath);
 // A file of the source tree or of the build tree (compiled in), by its path relative to it.
