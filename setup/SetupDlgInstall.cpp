@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "IDownloader.h"
+#include "InstallFolder.h"
 #include "InstallStatsReporter.h"
 #include "JFile.h"
 #include "LangStrings.h"
@@ -51,8 +52,6 @@ std::string EngineTargetPath(const std::wstring& target) {
     return narrow;
 }
 
-const wchar_t kUninstallerHeaderName[] = L"uninstall.exe.bin";
-
 // Sleeps ms in slices; true when the dialog asked the worker to stop.
 bool PauseUnlessStopped(SetupDlg& dlg, DWORD ms) {
     const DWORD start = GetTickCount();
@@ -64,78 +63,10 @@ bool PauseUnlessStopped(SetupDlg& dlg, DWORD ms) {
     return true;
 }
 
-bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-bool IsFolder(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 std::string Ansi(const std::wstring& text) { return WideToNarrow(text); }
 
 std::wstring MainExeName(const PackageHeader& header) {
     return header.isX64 ? ProductConfig::GetMainExeNameX64W() : ProductConfig::GetMainExeNameW();
-}
-
-// The names directly inside a folder, without "." and "..".
-std::vector<std::wstring> ListFolder(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW(PathJoin(folder, L"*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-    return names;
-}
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
-}
-
-bool SamePath(std::wstring a, std::wstring b) {
-    while (!a.empty() && (a.back() == L'\\' || a.back() == L'/')) a.pop_back();
-    while (!b.empty() && (b.back() == L'\\' || b.back() == L'/')) b.pop_back();
-    return !a.empty() && SameName(a, b);
-}
-
-// The folder the header names below Program Files, or empty.
-std::wstring DefaultInstallFolder(const PackageHeader& header) {
-    wchar_t buffer[MAX_PATH] = {};
-    const std::wstring sub = NarrowToWide(PackageHeader::FieldText(header.installFolderName));
-    if (sub.empty() || !GetProgramPath(buffer, sub, 0, header.isX64)) return {};
-    return buffer;
-}
-
-// True when the uninstaller's header file in folder was written by an install
-// of this product: its product name is the package's or this product's.
-bool HoldsOurUninstallerHeader(const std::wstring& folder, const PackageHeader& header) {
-    PackageHeader written;
-    if (FAILED(ReadHeaderFile(PathJoin(folder, kUninstallerHeaderName).c_str(), written))) return false;
-    const std::string name = PackageHeader::FieldText(written.productName);
-    return !name.empty() && (name == PackageHeader::FieldText(header.productName) ||
-                             name == ProductConfig::GetProductName());
-}
-
-// True when emptying the folder can only remove what an earlier install of
-// this product put there: it is missing or empty, it is the default folder,
-// or it holds the product's executable or an uninstaller header naming this
-// product. A plain "uninstall.exe" proves nothing: many programs have one.
-bool IsProductsOwnFolder(const std::wstring& folder, const PackageHeader& header) {
-    if (!IsFolder(folder)) return !PathExists(folder);
-    const std::wstring defaultFolder = DefaultInstallFolder(header);
-    if (!defaultFolder.empty() && SamePath(folder, defaultFolder)) return true;
-    const std::vector<std::wstring> names = ListFolder(folder);
-    if (names.empty()) return true;
-    const std::wstring exeNames[] = {ProductConfig::GetMainExeNameW(), ProductConfig::GetMainExeNameX64W()};
-    for (const auto& name : names) {
-        for (const auto& exe : exeNames)
-            if (!exe.empty() && SameName(name, exe)) return true;
-        if (SameName(name, kUninstallerHeaderName)) return HoldsOurUninstallerHeader(folder, header);
-    }
-    return false;
 }
 
 // The setup file's name: the internal name, the version text's first eight
