@@ -250,7 +250,7 @@ bool MakeShortcut(const wchar_t* target, const wchar_t* folder, const wchar_t* n
     if (!folder || !target || !name) return false;
     // A cut path could lose ".lnk" or land in another folder.
     wchar_t linkPath[MAX_PATH];
-    if (!FormatInto(linkPath, L"%s\\%s.lnk", folder, name)) return false;
+    if (!FormatInto(linkPath, L"%ls\\%ls.lnk", folder, name)) return false;
 
     ComPtr<IShellLinkW> link;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put_void())))

@@ -50,7 +50,9 @@ bool JoinBefore(std::thread& thread, DWORD deadline) {
 HFONT MakeFont(int size, int pixelsPerInch, int base, const wchar_t* face) {
     LOGFONTW font{};
     font.lfHeight = -MulDiv(size, pixelsPerInch, base);
-    swprintf(font.lfFaceName, LF_FACESIZE, L"%s", face);
+    // The face itself, cut to the field with its zero: a printf format would
+    // read a narrow string for "%s" in this runtime.
+    lstrcpynW(font.lfFaceName, face, LF_FACESIZE);
     return CreateFontIndirectW(&font);
 }
 
@@ -304,6 +306,7 @@ bool SetupDlg::StartWorker(unsigned (*proc)(SetupDlg*)) {
         }
     }
     bStopWork = false;
+    ++nWorkersStarted;
     m_workerThread = std::thread(proc, this);
     return true;
 }

@@ -309,6 +309,9 @@ public:
     std::thread m_workerThread;  // the install or the uninstall worker
     // Asked of the worker by the close handler: end the road at the next step.
     std::atomic<bool> bStopWork{false};
+    // Every start of a worker counts here, so what waited meanwhile (the
+    // folder browser) sees that a road has begun.
+    std::atomic<unsigned> nWorkersStarted{0};
 
     // ---- Painting and renderer support (SetupDlgPaint.cpp, SoftwareRenderer.cpp)
     // The renderer's geometry, pictures and buffers (OnInitDialog calls it

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include "Handles.h"
 #include "JFile.h"
 #include "LangStrings.h"
 #include "Log.h"
@@ -32,8 +33,25 @@ void Toggle(CheckButtonCtrl* box) {
 
 bool IsChecked(CheckButtonCtrl* box) { return box && box->GetCheck() != 0; }
 
-void SetButtonBitmaps(ButtonCtrlEx* button, int normal, int hover, int pressed) {
-    if (button) button->SetStateBitmaps(LoadSkinBitmap(normal), LoadSkinBitmap(hover), LoadSkinBitmap(pressed), nullptr);
+// The finished page's close and minimise pictures: loaded once and kept, as
+// the page's state may be applied any number of times and the controls do
+// not own what they draw.
+struct FinishedButtonBitmaps {
+    UniqueGdi<HBITMAP> close[3];
+    UniqueGdi<HBITMAP> minimize[3];
+};
+
+const FinishedButtonBitmaps& GetFinishedButtonBitmaps() {
+    static const FinishedButtonBitmaps bitmaps{
+        {UniqueGdi<HBITMAP>(LoadSkinBitmap(148)), UniqueGdi<HBITMAP>(LoadSkinBitmap(143)),
+         UniqueGdi<HBITMAP>(LoadSkinBitmap(142))},
+        {UniqueGdi<HBITMAP>(LoadSkinBitmap(149)), UniqueGdi<HBITMAP>(LoadSkinBitmap(151)),
+         UniqueGdi<HBITMAP>(LoadSkinBitmap(150))}};
+    return bitmaps;
+}
+
+void SetButtonBitmaps(ButtonCtrlEx* button, const UniqueGdi<HBITMAP> (&states)[3]) {
+    if (button) button->SetStateBitmaps(states[0].get(), states[1].get(), states[2].get(), nullptr);
 }
 
 // The Install button's rectangle as created, kept per button so the finished
@@ -81,8 +99,8 @@ void SetupDlg::UpdateCtrlStatus(int state) {
         Show(pBtnClose, false);
         Show(pBtnMinimize, false);
         Show(pBtnInstall, false);
-        SetButtonBitmaps(pBtnClose, 148, 143, 142);
-        SetButtonBitmaps(pBtnMinimize, 149, 151, 150);
+        SetButtonBitmaps(pBtnClose, GetFinishedButtonBitmaps().close);
+        SetButtonBitmaps(pBtnMinimize, GetFinishedButtonBitmaps().minimize);
         Show(pStaticLogo, false);
         Show(pStaticLogoAlt, false);
         Show(pStaticPicture, false);
@@ -185,6 +203,9 @@ void SetupDlg::OnBtnJoinUx() {
 }
 
 void SetupDlg::OnBtnBrower() {
+    // What the answer is checked against: the page and the roads begun now.
+    const InstallState page = eInstall;
+    const unsigned workers = nWorkersStarted;
     const std::wstring current = GetInstallFolder();
     WriteLog("OnBtnBrower() path = %s", WideToNarrow(current).c_str());
 
@@ -194,6 +215,8 @@ void SetupDlg::OnBtnBrower() {
     wchar_t displayName[MAX_PATH] = {};
     const std::wstring title = GetLangString(17);
     BROWSEINFOW info{};
+    // Owned by the dialog, which stays disabled while the browser is up.
+    info.hwndOwner = m_hWnd;
     info.pszDisplayName = displayName;
     info.lpszTitle = title.c_str();
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
@@ -215,6 +238,11 @@ void SetupDlg::OnBtnBrower() {
     const BOOL got = SHGetPathFromIDListW(idl, chosen);
     CoTaskMemFree(idl);
     if (!got || !chosen[0]) return;
+    // An install begun while the browser was up owns the folder now.
+    if ((page != E_Install_Ready && page != E_Install_Failed) || eInstall != page || nWorkersStarted != workers) {
+        WriteLog("OnBtnBrower() answer ignored, the install has begun");
+        return;
+    }
 
     const std::wstring name = NarrowToWide(PackageHeader::FieldText(packageHeader.installFolderName));
     if (std::wstring(chosen).find(name) == std::wstring::npos) PathAppendW(chosen, name.c_str());

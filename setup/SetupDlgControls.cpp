@@ -19,7 +19,7 @@ constexpr int kDesignPixelsPerInch = 96;
 HFONT MakeUiFont(int size, int pixelsPerInch, int base, bool underline = false) {
     LOGFONTW font{};
     font.lfHeight = -MulDiv(size, pixelsPerInch, base);
-    swprintf(font.lfFaceName, LF_FACESIZE, L"%s", SetupDlg::GetUiFontName());
+    lstrcpynW(font.lfFaceName, SetupDlg::GetUiFontName(), LF_FACESIZE);
     if (underline) font.lfUnderline = 1;
     return CreateFontIndirectW(&font);
 }

@@ -51,6 +51,7 @@ public:
     virtual void SetText(const wchar_t* text);
     virtual std::wstring GetText();
     virtual void SetFont(HFONT font);
+    HFONT GetFont() const { return m_font.load(); }
     virtual void SetTextColor(COLORREF colour);
     virtual void SetFormat(UINT format);
     virtual int FillSolid(HDC dc, const RECT* rect, COLORREF colour);
@@ -68,6 +69,7 @@ public:
     virtual void SetStateColors(COLORREF normal, COLORREF hover, COLORREF pressed, COLORREF disabled);
     // Bitmaps are not owned; a null entry draws nothing in that state.
     virtual void SetStateBitmaps(HBITMAP normal, HBITMAP hover, HBITMAP pressed, HBITMAP disabled);
+    HBITMAP GetStateBitmap(CtrlState state) const { return m_stateBitmaps[state].load(); }
     // Copies cx x cy pixels of the bitmap's origin to (x, y); 1 and nothing
     // drawn for a null dc or bitmap, else 0.
     virtual int DrawBitmapAt(HDC dc, HBITMAP bitmap, int x, int y, int cx, int cy);

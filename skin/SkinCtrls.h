@@ -56,6 +56,7 @@ public:
     int Paint(HDC dc) override;
     // Not owned. Without one, a hovered link draws in the dc's own font.
     virtual void SetHoverFont(HFONT font);
+    HFONT GetHoverFont() const { return m_hoverFont.load(); }
 
 protected:
     std::atomic<HFONT> m_hoverFont{nullptr};
