@@ -111,21 +111,24 @@ bool RunProductExe(const std::wstring& exePath, const std::wstring& parameters, 
 // File-system redirection off for this thread for the life of the object.
 class RedirectionOff {
 public:
-    RedirectionOff() : off_(Wow64DisableWow64FsRedirection(&old_) != FALSE) {}
+    explicit RedirectionOff(const FsRedirectionCalls& calls) : calls_(calls), off_(calls.disable(&old_) != FALSE) {}
     ~RedirectionOff() {
-        if (off_) Wow64RevertWow64FsRedirection(old_);
+        if (off_) calls_.revert(old_);
     }
     RedirectionOff(const RedirectionOff&) = delete;
     RedirectionOff& operator=(const RedirectionOff&) = delete;
     bool off() const { return off_; }
-    // Turns it back on now; false when that failed.
+    // Turns it back on now; false (and logged) when that failed.
     bool Restore() {
         if (!off_) return true;
         off_ = false;
-        return Wow64RevertWow64FsRedirection(old_) != FALSE;
+        if (calls_.revert(old_)) return true;
+        WriteLog("Revert file system redirection failed : %lu.\n", static_cast<unsigned long>(GetLastError()));
+        return false;
     }
 
 private:
+    const FsRedirectionCalls& calls_;
     PVOID old_ = nullptr;
     bool off_;
 };
@@ -198,14 +201,16 @@ bool Orvane::ProcessBeforeInstall(std::wstring installFolder, bool* needRestart)
 bool Orvane::RunMainExeInstall(std::wstring installFolder, std::wstring exeName, bool, bool* needRestart) {
     const bool is64 = Is64BitWindows();
     if (is64) {
-        RedirectionOff redirection;
+        RedirectionOff redirection(fsRedirection);
         if (redirection.off()) {
             CopyDriversToSystem(installFolder);
+            // The 32-bit regsvr32 loads libraries, which fails while
+            // redirection is off: it starts only once redirection is back.
+            if (!redirection.Restore()) return false;
             WriteLog("regsvr32 dll.\n");
             const std::wstring library = PathJoin(installFolder, L"orvane32.dll");
             if (FileExists(library)) RegisterServerDll(L"/s", library);
             WriteLog("regsvr32 dll finish.\n");
-            if (!redirection.Restore()) return false;
         }
     } else {
         CopyDriversToSystem(installFolder);
@@ -251,17 +256,15 @@ bool Orvane::RunMainExeUninstall(std::wstring installFolder, std::wstring exeNam
         result = true;
     }
 
+    // The 32-bit regsvr32 needs no change of redirection (loading libraries
+    // fails while it is off).
     if (Is64BitWindows()) {
-        RedirectionOff redirection;
-        if (redirection.off()) {
-            WriteLog("regSvr32 dll. /s  \n");
-            const std::wstring library = PathJoin(installFolder, L"orvane32.dll");
-            if (FileExists(library)) {
-                WriteLog("Run regsvr32 orvane32.dll %s\n", RegisterServerDll(L"/s /u", library) ? "success" : "failed");
-            }
-            WriteLog("regsvr32 dll finish.\n");
-            if (!redirection.Restore()) return false;
+        WriteLog("regSvr32 dll. /s  \n");
+        const std::wstring library = PathJoin(installFolder, L"orvane32.dll");
+        if (FileExists(library)) {
+            WriteLog("Run regsvr32 orvane32.dll %s\n", RegisterServerDll(L"/s /u", library) ? "success" : "failed");
         }
+        WriteLog("regsvr32 dll finish.\n");
     }
 
     WriteLog("remove temp file.  \n");

@@ -20,6 +20,14 @@ struct OrvaneWaitBounds {
     int quitChecks = 11;                      // 1 s checks after "/quit_by_setup"
 };
 
+// The thread's file-system redirection switches, turned off only around the
+// copies into the native drivers folder. Tests watch them; the installer
+// keeps the system's own.
+struct FsRedirectionCalls {
+    BOOL(WINAPI* disable)(PVOID* oldValue) = Wow64DisableWow64FsRedirection;
+    BOOL(WINAPI* revert)(PVOID oldValue) = Wow64RevertWow64FsRedirection;
+};
+
 class Orvane : public SetupDlg {
 public:
     Orvane() = default;
@@ -35,10 +43,12 @@ public:
 
     // Starts the 32-bit "regsvr32.exe" elevated and hidden with the switches
     // and the quoted library path and waits for it (bounded); true when it
-    // started. Its exit code is not returned.
-    bool RegisterServerDll(const std::wstring& switches, const std::wstring& dllPath);
+    // started. Its exit code is not returned. Called with the thread's
+    // file-system redirection on.
+    virtual bool RegisterServerDll(const std::wstring& switches, const std::wstring& dllPath);
     // The decimal text of value.
     static std::wstring IntToWString(int value);
 
     OrvaneWaitBounds waitBounds;
+    FsRedirectionCalls fsRedirection;
 };

@@ -790,6 +790,95 @@ TEST_F(ProductStepsTest, DriversAreMovedOnlyAfterTheirCopies) {
     }
 }
 
+// Whether this thread's file-system redirection is on: a file put into the
+// 32-bit system folder shows through the system folder's own name only then.
+class RedirectionProbe {
+public:
+    RedirectionProbe() {
+        wchar_t wow64[MAX_PATH] = {};
+        wchar_t system[MAX_PATH] = {};
+        GetSystemWow64DirectoryW(wow64, MAX_PATH);
+        GetSystemDirectoryW(system, MAX_PATH);
+        marker_ = std::wstring(wow64) + L"\\orvane-redirection-probe.txt";
+        seen_ = std::wstring(system) + L"\\orvane-redirection-probe.txt";
+        WriteFile(marker_, "probe");
+    }
+    ~RedirectionProbe() { DeleteFileW(marker_.c_str()); }
+    bool On() const { return GetFileAttributesW(seen_.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+private:
+    std::wstring marker_;
+    std::wstring seen_;
+};
+
+// The product's dialog noting the thread's redirection as each regsvr32 run starts.
+class RedirectionWatchingOrvane : public Orvane {
+public:
+    explicit RedirectionWatchingOrvane(const RedirectionProbe& probe) : probe_(probe) {}
+    void UseWindow(HWND window) { m_hWnd = window; }
+    bool RegisterServerDll(const std::wstring& switches, const std::wstring& dllPath) override {
+        redirectionOnAtStart.push_back(probe_.On());
+        return Orvane::RegisterServerDll(switches, dllPath);
+    }
+    std::vector<bool> redirectionOnAtStart;
+
+private:
+    const RedirectionProbe& probe_;
+};
+
+// Turns redirection back on, as asked, yet answers that it failed.
+BOOL WINAPI RevertAndReportFailure(PVOID oldValue) {
+    Wow64RevertWow64FsRedirection(oldValue);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+// regsvr32 starts with the thread's redirection on (the drivers' copies run
+// with it off), and not at all when turning it back on fails. Wine's
+// regsvr32 loads the library either way: what Windows does with a library
+// loaded while redirection is off cannot be seen here.
+TEST_F(ProductStepsTest, LibraryIsRegisteredWithRedirectionOnAndNotAfterAFailedRestore) {
+    if (!Is64BitWindows()) GTEST_SKIP() << "a 32-bit Windows has no file-system redirection";
+    RedirectionProbe probe;
+    ASSERT_TRUE(probe.On());
+    HiddenWindow window;
+    const std::wstring folder = scratch_ / L"Orvane";
+    CreateDirectories(folder);
+    ASSERT_TRUE(CopyProductStandIns(folder));
+
+    const struct {
+        const char* name;
+        BOOL(WINAPI* revert)(PVOID);
+        bool result;
+        size_t registrations;
+    } cases[] = {
+        {"redirection comes back", Wow64RevertWow64FsRedirection, true, 1},
+        {"turning it back on fails", RevertAndReportFailure, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RedirectionWatchingOrvane dlg(probe);
+        dlg.UseWindow(window.window);
+        dlg.waitBounds = ShortBounds();
+        dlg.fsRedirection.revert = c.revert;
+        WriteFile(folder + L"\\orvane.sys", "driver one");
+        const size_t registeredBefore = RecordsOf("orvane32", "register").size();
+        TakeLog();
+        bool restart = false;
+        EXPECT_EQ(dlg.RunMainExeInstall(folder, L"orvane.exe", false, &restart), c.result);
+        EXPECT_TRUE(probe.On()) << "the step leaves redirection off";
+        EXPECT_EQ(dlg.redirectionOnAtStart.size(), c.registrations);
+        for (bool on : dlg.redirectionOnAtStart) EXPECT_TRUE(on) << "regsvr32 started with redirection off";
+        EXPECT_EQ(RecordsOf("orvane32", "register").size() - registeredBefore, c.registrations);
+        const auto log = TakeLog();
+        EXPECT_TRUE(Contains(log, "copy sys file to system.\n"));
+        EXPECT_EQ(Contains(log, "regsvr32 dll.\n"), c.result);
+        EXPECT_EQ(Contains(log, "Revert file system redirection failed : 5.\n"), !c.result);
+    }
+    NativeFiles native;
+    DeleteFileW((NativeFiles::Drivers() + L"\\orvane.sys").c_str());
+}
+
 TEST_F(ProductStepsTest, ProductRunThatNeverEndsIsEndedAtItsBound) {
     HiddenWindow window;
     dlg_.UseWindow(window.window);
