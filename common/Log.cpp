@@ -13,6 +13,9 @@ namespace {
 
 constexpr size_t kMessageBufferSize = 13000;
 
+// The line whose callback runs on this thread.
+thread_local uint64_t t_lineInCallback = 0;
+
 std::mutex g_instanceLock;
 ILog* g_instance = nullptr;
 
@@ -74,15 +77,19 @@ std::string ILog::GetTimePrefix() const {
     return FormatTimePrefix(ElapsedSeconds(GetTickCount(), start));
 }
 
+uint64_t ILog::LineNumberInCallback() { return t_lineInCallback; }
+
 void ILog::WriteLine(const char* message) {
     if (!message) return;
     LogCallback callback;
+    uint64_t number;
     {
         // Lines from different threads stay whole and in order; the callback
         // runs after the lock is released because it may talk to a window
         // whose thread is itself waiting to log.
         std::lock_guard<std::mutex> guard(lock_);
         callback = callback_;
+        number = ++linesWritten_;
         JFile file;
         if (!path_.empty() && file.Open(path_, kAppendText)) {
             file.SeekToEnd();
@@ -94,7 +101,12 @@ void ILog::WriteLine(const char* message) {
             file.Close();
         }
     }
-    if (callback) callback(message);
+    if (!callback) return;
+    // A callback that logs again numbers its own line inside.
+    const uint64_t outer = t_lineInCallback;
+    t_lineInCallback = number;
+    callback(message);
+    t_lineInCallback = outer;
 }
 
 void WriteLog(const char* format, ...) {

@@ -9,7 +9,9 @@
 #include <string>
 
 // Receives every message (without time prefix) after it is written; the
-// result is ignored. Runs on the thread that logged, outside the log's lock.
+// result is ignored. Runs on the thread that logged, outside the log's lock,
+// so two threads' callbacks may run in the other order than their lines were
+// written: ILog::LineNumberInCallback gives the line's place in the file.
 typedef int (*LogCallback)(const char* message);
 
 class ILog {
@@ -23,6 +25,9 @@ public:
     ILog* SetCallback(LogCallback callback);
     // Appends one line, then hands the message to the callback.
     void WriteLine(const char* message);
+    // The number of the line (1, 2, ... in the order lines are written)
+    // whose callback runs on this thread; 0 outside a callback.
+    static uint64_t LineNumberInCallback();
     // Elapsed time since Init as "%02d:%02d:%02d : ".
     std::string GetTimePrefix() const;
     // Destroys the instance; offered, never called by the installer.
@@ -35,6 +40,7 @@ private:
     std::wstring path_;
     DWORD startTick_ = 0;
     LogCallback callback_ = nullptr;
+    uint64_t linesWritten_ = 0;
 };
 
 ILog* GetLog();

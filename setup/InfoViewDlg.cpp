@@ -4,9 +4,11 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "DebugConfig.h"
+#include "Log.h"
 #include "Text.h"
 #include "resource.h"
 
@@ -112,7 +114,7 @@ int InfoViewDlg::OnInitDialog(HWND wnd) {
     InitColumns(wnd);
     ShowSegmentView(true);
     m_postTarget.store(wnd);
-    // Lines logged before the window existed wait in the queue.
+    // Lines logged while the window was being made wait in the queue.
     PostDrain();
     return result;
 }
@@ -139,6 +141,11 @@ void InfoViewDlg::ShowSegmentView(bool segments) {
 }
 
 INT_PTR InfoViewDlg::DialogProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCDESTROY) {
+        Detach();
+    } else if (!m_attached) {
+        Attach();
+    }
     if (message == kDrainMessage) {
         DrainQueues();
         return TRUE;
@@ -155,11 +162,31 @@ void InfoViewDlg::PostDrain() {
     if (!PostMessageW(target, kDrainMessage, 0, 0)) m_drainPosted.store(false);
 }
 
+void InfoViewDlg::Attach() {
+    m_attached = true;
+    std::lock_guard<std::mutex> guard(m_queueLock);
+    m_hasWindow = true;
+}
+
+void InfoViewDlg::Detach() {
+    m_attached = false;
+    m_postTarget.store(nullptr);
+    hSegmentList = nullptr;
+    hLogList = nullptr;
+    m_shownNumbers.clear();
+    std::lock_guard<std::mutex> guard(m_queueLock);
+    m_hasWindow = false;
+    m_pendingLines.clear();
+    m_pendingRows.clear();
+    m_hasPendingRows = false;
+}
+
 int InfoViewDlg::AddLogLine(const char* message) {
     if (!message) return 1;
     {
         std::lock_guard<std::mutex> guard(m_queueLock);
-        m_pendingLines.emplace_back(message);
+        if (!m_hasWindow) return 1;
+        m_pendingLines.push_back(NumberedLine{ILog::LineNumberInCallback(), message});
     }
     PostDrain();
     return 1;
@@ -178,6 +205,7 @@ int InfoViewDlg::UpdateSegments(DownloadProgress* progress) {
     std::vector<SegmentRow> rows = MakeSegmentRows(*progress);
     {
         std::lock_guard<std::mutex> guard(m_queueLock);
+        if (!m_hasWindow) return 1;
         m_pendingRows.swap(rows);
         m_hasPendingRows = true;
     }
@@ -188,7 +216,7 @@ int InfoViewDlg::UpdateSegments(DownloadProgress* progress) {
 void InfoViewDlg::DrainQueues() {
     // Cleared before the swap: a line queued after it posts a new request.
     m_drainPosted.store(false);
-    std::vector<std::string> lines;
+    std::vector<NumberedLine> lines;
     std::vector<SegmentRow> rows;
     bool hasRows = false;
     {
@@ -199,9 +227,16 @@ void InfoViewDlg::DrainQueues() {
         m_hasPendingRows = false;
     }
     if (hLogList) {
-        for (const std::string& line : lines) {
-            const std::wstring wide = NarrowToWide(line);
-            SendMessageW(hLogList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide.c_str()));
+        for (const NumberedLine& line : lines) {
+            // A line whose thread was overtaken goes where the file has it;
+            // an unnumbered one goes last.
+            const uint64_t number =
+                line.number ? line.number : (m_shownNumbers.empty() ? 0 : m_shownNumbers.back());
+            const auto at = std::upper_bound(m_shownNumbers.begin(), m_shownNumbers.end(), number);
+            const WPARAM index = static_cast<WPARAM>(at - m_shownNumbers.begin());
+            const std::wstring wide = NarrowToWide(line.text);
+            if (SendMessageW(hLogList, LB_INSERTSTRING, index, reinterpret_cast<LPARAM>(wide.c_str())) >= 0)
+                m_shownNumbers.insert(at, number);
         }
     }
     if (hasRows && hSegmentList) ShowRows(hSegmentList, rows);
@@ -224,7 +259,11 @@ int ShowInfoViewIfEnabled() {
     InitCommonControlsEx(&controls);
     HWND wnd = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_INFO_VIEW), nullptr,
                                   InfoViewDlgProc, 0);
-    if (!wnd) return 1;
+    if (!wnd) {
+        // The object may have been made by the failed window's first messages.
+        if (InfoViewDlg* view = g_pInfoView.load()) view->Detach();
+        return 1;
+    }
     RECT rect = {};
     GetWindowRect(wnd, &rect);
     const int x = (GetSystemMetrics(SM_CXSCREEN) - (rect.right - rect.left)) / 2;

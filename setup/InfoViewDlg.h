@@ -7,6 +7,10 @@
 // for the user-interface thread (it may itself be waiting for them, as the
 // close handler does for the workers). So both are copied into queues under
 // m_queueLock and a posted message asks the window's thread to show them.
+// Lines carry their number in the install log, so the list keeps the file's
+// order whichever thread's line arrives first. Nothing is queued while no
+// window exists (before its first message, after it is destroyed or when its
+// creation failed).
 #pragma once
 
 #include <windows.h>
@@ -40,6 +44,9 @@ public:
     // "%.2fMB" above 1048576 bytes, "%.2fKB" above 1024, else "%dByte"; the
     // buffer is cleared first. Returns buffer.
     static wchar_t* FormatSize(uint32_t bytes, wchar_t* buffer, size_t capacity);
+    // The window is gone or was never made: drops what is queued and queues
+    // nothing more until a window's first message. User-interface thread.
+    void Detach();
     // Takes the two views' handles and builds the table's columns.
     void InitColumns(HWND dialog);
 
@@ -54,6 +61,13 @@ private:
     void DrainQueues();
     void ShowSegmentView(bool segments);
     void PostDrain();
+    // The window's first message: lines and tables are queued from now on.
+    void Attach();
+
+    struct NumberedLine {
+        uint64_t number;  // the line's number in the log; 0 when unknown
+        std::string text;
+    };
 
     HWND hSegmentList = nullptr;  // 1001, user-interface thread only
     HWND hLogList = nullptr;      // 1005, user-interface thread only
@@ -62,8 +76,13 @@ private:
     std::atomic<HWND> m_postTarget{nullptr};
     std::atomic<bool> m_drainPosted{false};
 
+    // The log numbers of the list's lines, in list order; user-interface thread only.
+    std::vector<uint64_t> m_shownNumbers;
+    bool m_attached = false;  // user-interface thread only
+
     std::mutex m_queueLock;
-    std::vector<std::string> m_pendingLines;   // m_queueLock
+    bool m_hasWindow = false;                  // m_queueLock
+    std::vector<NumberedLine> m_pendingLines;  // m_queueLock
     std::vector<SegmentRow> m_pendingRows;     // m_queueLock
     bool m_hasPendingRows = false;             // m_queueLock
 };

@@ -1,6 +1,7 @@
 // The debug window: opened by the debug configuration, fed log lines from
 // several threads and the engine's range table while the user-interface
-// thread is busy elsewhere, and its table's texts and refresh limit.
+// thread is busy elsewhere, in the log file's order, and its table's texts
+// and refresh limit; a window that failed to be made queues nothing.
 #include "IDownloader.h"  // winsock2.h before windows.h
 
 #include <windows.h>
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "Log.h"
 #include "SkinTestUtil.h"
 #include "TestSupport.h"
+#include "Text.h"
 #include "infoview_support.h"
 #include "resource.h"
 
@@ -201,5 +204,127 @@ TEST(InfoViewWindowTest, SwitchOpensTheWindowThatShowsLinesAndRangesFromOtherThr
     EXPECT_EQ(ListBoxLine(lines, count), L"after close");
     SendMessageW(wnd, WM_COMMAND, IDC_INFO_BTN_INFO, 0);
     EXPECT_TRUE(IsWindowVisible(table) || !IsWindowVisible(wnd));
+    GetLog()->SetCallback(nullptr);
+}
+
+namespace {
+
+// Hands each line of thread 0 on late, as when that thread is overtaken
+// between writing its line and handing it to the window.
+int HandOnThreadZeroLate(const char* message) {
+    if (strncmp(message, "thread 0 ", 9) == 0) Sleep(3);
+    return OnLogLine(message);
+}
+
+// The messages of the log file's lines that begin with prefix, in file order.
+std::vector<std::wstring> LoggedLines(const std::wstring& path, const std::string& prefix) {
+    std::vector<std::wstring> lines;
+    const std::string text = ReadFileBytes(path);
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        // Each line begins with its ten-character time stamp.
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.size() > 10 && line.compare(10, prefix.size(), prefix) == 0)
+            lines.push_back(Utf8ToWide(line.substr(10)));
+        at = end + 1;
+    }
+    return lines;
+}
+
+std::vector<std::wstring> ListLines(HWND list) {
+    std::vector<std::wstring> lines;
+    const int count = static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
+    for (int index = 0; index < count; ++index) lines.push_back(ListBoxLine(list, index));
+    return lines;
+}
+
+bool PumpUntilCount(HWND list, int count, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (SendMessageW(list, LB_GETCOUNT, 0, 0) < count) {
+        if (GetTickCount() - start >= timeoutMs) return false;
+        skin_test::Pump(50);
+    }
+    return true;
+}
+
+// Refuses the debug window's table, so that the window fails to be made
+// after its first messages.
+LRESULT CALLBACK RefuseListView(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND) {
+        const auto* create = reinterpret_cast<CBT_CREATEWNDW*>(lParam);
+        const wchar_t* name = create->lpcs->lpszClass;
+        if (!IS_INTRESOURCE(name) && lstrcmpiW(name, WC_LISTVIEWW) == 0) return 1;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
+// Four threads log at once and one of them is overtaken after every line:
+// the list shows the lines in the order install.log has them.
+TEST(InfoViewWindowTest, ListKeepsTheLogFilesOrderWhenAThreadIsOvertaken) {
+    DebugConfigFile config("[root]\r\nshow_info_view=1\r\n");
+    ScratchFolder scratch(L"infoview-order");
+    ASSERT_EQ(ShowInfoViewIfEnabled(), 1);
+    InfoViewDlg* view = g_pInfoView.load();
+    ASSERT_NE(view, nullptr);
+    const HWND lines = GetDlgItem(view->GetWindow(), IDC_INFO_LOG);
+    ASSERT_NE(lines, nullptr);
+    const int before = static_cast<int>(SendMessageW(lines, LB_GETCOUNT, 0, 0));
+
+    const std::wstring path = scratch / L"install.log";
+    GetLog()->Init(path);
+    GetLog()->SetCallback(HandOnThreadZeroLate);
+    constexpr int kThreads = 4;
+    constexpr int kLinesEach = 40;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < kLinesEach; ++i) WriteLog("thread %d line %d", t, i);
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    GetLog()->SetCallback(nullptr);
+    ASSERT_TRUE(PumpUntilCount(lines, before + kThreads * kLinesEach, 10000));
+
+    const std::vector<std::wstring> logged = LoggedLines(path, "thread ");
+    ASSERT_EQ(logged.size(), static_cast<size_t>(kThreads * kLinesEach));
+    std::vector<std::wstring> listed = ListLines(lines);
+    listed.erase(listed.begin(), listed.begin() + before);
+    EXPECT_EQ(listed, logged);
+}
+
+// A window that fails to be made after its first messages queues nothing:
+// a window opened later shows only what was logged while it existed.
+TEST(InfoViewWindowTest, AWindowThatFailedToBeMadeQueuesNoLines) {
+    DebugConfigFile config("[root]\r\nshow_info_view=1\r\n");
+    ScratchFolder scratch(L"infoview-failed");
+    HHOOK hook = SetWindowsHookExW(WH_CBT, RefuseListView, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    EXPECT_EQ(ShowInfoViewIfEnabled(), 1);
+    UnhookWindowsHookEx(hook);
+    InfoViewDlg* view = g_pInfoView.load();
+    ASSERT_NE(view, nullptr) << "the failed window's first messages made the debug window's object";
+    EXPECT_FALSE(IsWindow(view->GetWindow()));
+
+    GetLog()->Init(scratch / L"install.log");
+    GetLog()->SetCallback(OnLogLine);
+    std::thread([] {
+        for (int i = 0; i < 50; ++i) WriteLog("no window %d", i);
+    }).join();
+    DownloadProgress progress;
+    EXPECT_EQ(OnDownloadSegments(&progress), 1);
+
+    ASSERT_EQ(ShowInfoViewIfEnabled(), 1);
+    const HWND wnd = view->GetWindow();
+    ASSERT_TRUE(IsWindow(wnd));
+    std::thread([] { WriteLog("with the window"); }).join();
+    const HWND lines = GetDlgItem(wnd, IDC_INFO_LOG);
+    ASSERT_TRUE(PumpUntilCount(lines, 1, 10000));
+    skin_test::Pump(300);
+    EXPECT_EQ(ListLines(lines), std::vector<std::wstring>{L"with the window"});
     GetLog()->SetCallback(nullptr);
 }
