@@ -117,6 +117,16 @@ int DownloaderCurl::StopDownload() {
         m_stopped = true;
         if (m_stopEvent) SetEvent(m_stopEvent.get());
         m_downloading = false;
+        if (!lock.locked()) {
+            // The stream stays open for the next start or the engine's end,
+            // whoever holds the lock: the transfers still stop.
+            WriteLog("Download_StopDownload : the file lock was not had within %lu ms, the target stays open.\n",
+                     static_cast<unsigned long>(AutoMutex::WaitLimit()));
+            std::lock_guard<std::mutex> guard(m_lock);
+            for (auto& entry : m_items) entry.second.status = E_Status_StopByDispatch;
+            m_cfgItem.status = E_Status_StopByDispatch;
+            return E_FAIL;
+        }
         CloseFile();
         m_fileSize = 0;
         m_written = 0;
@@ -243,7 +253,10 @@ int DownloaderCurl::LoadConfigFile(std::wstring path, std::string targetPath) {
         return kBusy;
     }
     JoinThreads();
-    ResetState(true);
+    if (!ResetState(true)) {
+        FailForFileLock("Download_LoadConfigFile");
+        return E_FAIL;
+    }
     return LoadManifestFile(path, targetPath);
 }
 
@@ -269,7 +282,10 @@ int DownloaderCurl::StartWithConfigData(const char* text, int length, std::strin
     // A previous start of this engine ends first, so no thread of it outlives the reset.
     StopDownload();
     JoinThreads();
-    ResetState(true);
+    if (!ResetState(true)) {
+        FailForFileLock("Download_StartWithConfigData");
+        return E_FAIL;
+    }
     if (!CopyBounded(m_targetPath, sizeof(m_targetPath), targetPath)) {
         WriteLog("Download_StartWithConfigData : target path too long (%u).\n", static_cast<unsigned>(targetPath.size()));
         SetError(E_Error_ConfigLoadError);
@@ -316,7 +332,10 @@ int DownloaderCurl::StartWithConfigUrl(std::string url, std::string targetPath) 
     if (m_shutdown) return E_ABORT;
     StopDownload();
     JoinThreads();
-    ResetState(true);
+    if (!ResetState(true)) {
+        FailForFileLock("Download_StartWithConfigUrl");
+        return E_FAIL;
+    }
     memset(m_cfgUrl, 0, sizeof(m_cfgUrl));
     // Over-long values are refused, never cut: the ".cfg" path must fit too.
     if (!CopyBounded(m_cfgUrl, sizeof(m_cfgUrl), url) || targetPath.size() + 4 >= sizeof(m_cfgPath))

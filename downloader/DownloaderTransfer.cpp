@@ -19,7 +19,10 @@ int DownloaderCurl::BeginDownload(DownloadConfig& config) {
         return kBusy;
     }
     JoinThreads();
-    ResetState(true);
+    if (!ResetState(true)) {
+        FailForFileLock("Download_BeginDownload");
+        return E_FAIL;
+    }
     return StartTransfer(config);
 }
 
@@ -36,6 +39,10 @@ int DownloaderCurl::StartTransfer(DownloadConfig& config) {
     FILE* file;
     {
         AutoMutex lock(m_mutex.get());
+        if (!lock.locked()) {
+            FailForFileLock("Download_BeginDownload");
+            return E_FAIL;
+        }
         if (m_stopped) return E_ABORT;
         CloseFile();
         m_fileSize = 0;
@@ -89,6 +96,10 @@ int DownloaderCurl::InitDownload() {
         // The file lock orders the start against a stop: downloading never
         // turns on after StopDownload turned it off.
         AutoMutex fileLock(m_mutex.get());
+        if (!fileLock.locked()) {
+            FailForFileLock("Download_InitDownload");
+            return E_FAIL;
+        }
         std::lock_guard<std::mutex> guard(m_lock);
         const int64_t n = static_cast<int64_t>(m_vecUrlCfg.size());
         if (n < 1) {
@@ -281,7 +292,10 @@ size_t DownloaderCurl::OnWriteData(char* data, size_t size, size_t count, void* 
     size_t w = 0;
     {
         AutoMutex lock(engine->m_mutex.get());
-        if (!lock.locked()) return 0;
+        if (!lock.locked()) {
+            engine->FailForFileLock("Download_OnWriteData");
+            return 0;
+        }
         size_t n = size * count;
         int64_t pos;
         {

@@ -11,6 +11,10 @@
 void DownloaderCurl::FinalCheck() {
     if (m_stopped || GetState() == E_State_Succeed || m_outcomeSent) return;
     AutoMutex lock(m_mutex.get());
+    if (!lock.locked()) {
+        FailForFileLock("Download_Dispatch");
+        return;
+    }
     // The download is over here (a range could go nowhere, or a reset):
     // whatever the file holds ends it with exactly one outcome.
     int verified = CheckHash(false);
@@ -29,6 +33,11 @@ void DownloaderCurl::FinalCheck() {
 void DownloaderCurl::CheckFinish(DownloadItem* item) {
     WriteLog("Download_CheckFinish.\n");
     AutoMutex lock(m_mutex.get());
+    if (!lock.locked()) {
+        // Neither verified nor closed: the stream may be in another's hands.
+        FailForFileLock("Download_CheckFinish");
+        return;
+    }
     if (item) {
         int id;
         {

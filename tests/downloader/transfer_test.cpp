@@ -17,10 +17,13 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "AutoMutex.h"
 #include "Digest.h"
 #include "DownloaderCurl.h"
+#include "Handles.h"
 #include "Log.h"
 #include "MirrorFixture.h"
 #include "TestSupport.h"
@@ -762,6 +765,71 @@ TEST_F(Transfer, StopAndReleaseMidTransfer) {
     Sleep(1000);
     EXPECT_EQ(ReleaseDownloaderAsync(third), 1);
     Sleep(3000);
+}
+
+// Another holder of "Download_File" (another installer, a hung callback)
+// keeps it past the lock's bound in the middle of a download: no transfer
+// writes or closes the target meanwhile, and the download ends in exactly one
+// failure event, sent while the lock is still held elsewhere.
+TEST_F(Transfer, FileLockHeldElsewherePastItsBoundFailsTheDownload) {
+    constexpr DWORD kBoundMs = 400;
+    AutoMutex::SetWaitLimitForTests(kBoundMs);
+    struct RestoreBound {
+        ~RestoreBound() { AutoMutex::SetWaitLimitForTests(AutoMutex::kWaitLimitMs); }
+    } restore;
+    mirrors::SetScenario({{6, R"({"rate": 150000})"}, {7, R"({"rate": 150000})"}});
+    mirrors::EngineLog lines;
+    EngineRun run;
+    const std::string manifest = mirrors::Manifest(kFile, Hosts({6, 7}));
+    run.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToUtf8(target_));
+    DWORD start = GetTickCount();
+    DownloadProgress progress;
+    while (GetTickCount() - start < 15000) {
+        run.engine().GetProgress(&progress);
+        if (progress.written > 100000) break;
+        Sleep(20);
+    }
+    ASSERT_GT(progress.written, 100000u);
+    ASSERT_LT(progress.written, static_cast<uint64_t>(digests_.size)) << "the download must still be running";
+
+    std::string heldDigest;
+    std::promise<void> taken, released;
+    std::thread holder([&] {
+        UniqueHandle mutex(CreateMutexA(nullptr, FALSE, "Download_File"));
+        const bool held = mutex && WaitForSingleObject(mutex.get(), 10000) == WAIT_OBJECT_0;
+        if (held) heldDigest = Md5Of(target_);
+        taken.set_value();
+        released.get_future().wait_for(std::chrono::seconds(30));
+        if (held) ReleaseMutex(mutex.get());
+    });
+    taken.get_future().wait();
+    // The outcome arrives while the lock is still held elsewhere, and the
+    // caller's stop then fails rather than close the stream under its holder.
+    const DWORD held = GetTickCount();
+    while (run.Finals() == 0 && GetTickCount() - held < 15000) Sleep(50);
+    const int finalsWhileHeld = run.Finals();
+    Sleep(4 * kBoundMs);  // later transfers meet the held lock as well
+    const std::string digestWhileHeld = Md5Of(target_);
+    mirrors::EngineLog stopLines;
+    const int stopResult = run.engine().StopDownload();
+    const int closesWhileHeld = stopLines.Count("Download_CloseFile.");
+    released.set_value();
+    holder.join();
+    ASSERT_FALSE(heldDigest.empty()) << "the test could not take the lock";
+    EXPECT_EQ(finalsWhileHeld, 1) << "the failure arrives while the lock is held elsewhere";
+    EXPECT_EQ(digestWhileHeld, heldDigest) << "the target was written while the lock was held elsewhere";
+    EXPECT_NE(stopResult, 0) << "a stop without the lock tells its caller";
+    EXPECT_EQ(closesWhileHeld, 0) << "the target was closed while the lock was held elsewhere";
+    EXPECT_GE(stopLines.Count("Download_StopDownload : the file lock was not had within 400 ms"), 1);
+
+    ASSERT_TRUE(run.Wait(GetTickCount(), 10000));
+    Sleep(1500);  // a transfer that gets the lock now must neither write nor report
+    EXPECT_EQ(Md5Of(target_), heldDigest) << "the target was written after the failure";
+    ExpectFailed(run, E_Error_CheckHashError);
+    EXPECT_GE(lines.Count("the file lock was not had within 400 ms, the download fails."), 1);
+    EXPECT_EQ(lines.Count("Download_CheckFinish : Finish download."), 0);
+    EXPECT_LT(run.Release(), 10000u);
+    EXPECT_EQ(run.Finals(), 1);
 }
 
 TEST_F(Transfer, TargetThatCannotBeOpenedOrWrittenFails) {
