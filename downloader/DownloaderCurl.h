@@ -257,7 +257,7 @@ protected:
     DownloadConfig m_config;
     std::wstring m_targetWide;  // m_config's target path, to open the file by
     std::vector<UrlCfg> m_vecUrlCfg;       // m_lock
-    FILE* m_file = nullptr;                // file lock
+    UniqueFile m_file;                     // file lock
     std::atomic<uint64_t> m_fileSize{0};
     std::atomic<uint64_t> m_written{0};    // changed under the file lock
     std::atomic<int> m_connections{0};
