@@ -75,6 +75,18 @@ public:
         return false;
     }
 
+    // The figures once more than bytes are written, or at the bound.
+    DownloadProgress WaitForWritten(uint64_t bytes, DWORD boundMs) {
+        const DWORD start = GetTickCount();
+        DownloadProgress progress;
+        while (GetTickCount() - start < boundMs) {
+            engine_->GetProgress(&progress);
+            if (progress.written > bytes) break;
+            Sleep(20);
+        }
+        return progress;
+    }
+
     int Finals() {
         std::lock_guard<std::mutex> guard(lock_);
         return static_cast<int>(std::count_if(events_.begin(), events_.end(),
@@ -735,13 +747,7 @@ TEST_F(Transfer, StopAndReleaseMidTransfer) {
     EngineRun run;
     std::string manifest = mirrors::Manifest(kFile, Hosts({6, 7}));
     run.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToUtf8(target_));
-    DWORD start = GetTickCount();
-    DownloadProgress progress;
-    while (GetTickCount() - start < 15000) {
-        run.engine().GetProgress(&progress);
-        if (progress.written > 100000) break;
-        Sleep(50);
-    }
+    DownloadProgress progress = run.WaitForWritten(100000, 15000);
     ASSERT_GT(progress.written, 100000u);
     EXPECT_EQ(run.engine().StopDownload(), 0);
     EXPECT_FALSE(run.engine().IsDownloading());
@@ -782,13 +788,7 @@ TEST_F(Transfer, FileLockHeldElsewherePastItsBoundFailsTheDownload) {
     EngineRun run;
     const std::string manifest = mirrors::Manifest(kFile, Hosts({6, 7}));
     run.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToUtf8(target_));
-    DWORD start = GetTickCount();
-    DownloadProgress progress;
-    while (GetTickCount() - start < 15000) {
-        run.engine().GetProgress(&progress);
-        if (progress.written > 100000) break;
-        Sleep(20);
-    }
+    const DownloadProgress progress = run.WaitForWritten(100000, 15000);
     ASSERT_GT(progress.written, 100000u);
     ASSERT_LT(progress.written, static_cast<uint64_t>(digests_.size)) << "the download must still be running";
 
@@ -942,17 +942,6 @@ TEST_F(Transfer, RepeatedDownloadsAndStoppedManifestFetchesLeaveNoHandles) {
     std::wstring served = mirrors::Folder() + L"\\www\\download\\handles-" + std::to_wstring(GetCurrentProcessId()) + L".xml";
     ASSERT_TRUE(testing_support::WriteFileBytes(served, mirrors::Manifest(kFile, Hosts({2, 3}))));
     const std::string name = WideToUtf8(served.substr(served.rfind(L'\\') + 1));
-    // Wine answers GetProcessHandleCount with 0: there the handle table is
-    // probed instead, each value a kernel handle can take up to 64 Ki.
-    auto handles = [] {
-        DWORD count = 0;
-        if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return count;
-        for (uintptr_t value = 4; value < 0x10000; value += 4) {
-            DWORD flags = 0;
-            if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
-        }
-        return count;
-    };
     auto round = [&](int i) {
         {
             EngineRun run;
@@ -972,10 +961,10 @@ TEST_F(Transfer, RepeatedDownloadsAndStoppedManifestFetchesLeaveNoHandles) {
             << "the .cfg stream is still open, error " << GetLastError();
     };
     round(0);
-    const DWORD before = handles();
-    ASSERT_GT(before, 0u) << "GetProcessHandleCount";
+    const DWORD before = testing_support::ProcessHandleCount();
+    ASSERT_GT(before, 0u) << "no handle counted";
     for (int i = 1; i <= 5; ++i) round(i);
-    const DWORD after = handles();
+    const DWORD after = testing_support::ProcessHandleCount();
     DeleteFileW(served.c_str());
     // A leak of one handle a round shows as five.
     EXPECT_LE(after, before + 2) << "handles before " << before << ", after five rounds " << after;
