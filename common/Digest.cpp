@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "Handles.h"
 #include "Text.h"
 
 namespace {
@@ -225,11 +226,9 @@ int Md5Hasher::HashFile(const char* path, unsigned char digest[16]) {
 
 int Md5Hasher::HashFile(const wchar_t* path, unsigned char digest[16]) {
     if (!path || !PathFileExistsW(path)) return 0;
-    FILE* stream = _wfopen(path, L"rb");
+    UniqueFile stream(_wfopen(path, L"rb"));
     if (!stream) return 0;  // exists but cannot be opened (locked, a folder, no access)
-    const int result = HashStream(stream, digest);
-    fclose(stream);
-    return result;
+    return HashStream(stream.get(), digest);
 }
 
 std::string Md5Hasher::ToHexString() const { return HexDigest(digest_, false); }

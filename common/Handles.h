@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <memory>
 #include <utility>
 
@@ -39,6 +40,16 @@ struct ModuleFreer {
         if (m) ::FreeLibrary(m);
     }
 };
+struct FileCloser {
+    void operator()(FILE* f) const {
+        if (f) std::fclose(f);
+    }
+};
+struct MappedViewUnmapper {
+    void operator()(void* view) const {
+        if (view) ::UnmapViewOfFile(view);
+    }
+};
 
 }  // namespace handles
 
@@ -50,6 +61,35 @@ using UniqueFindHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, handles:
 using UniqueHKey = std::unique_ptr<std::remove_pointer_t<HKEY>, handles::RegKeyCloser>;
 using UniqueModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, handles::ModuleFreer>;
 using UniqueMemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, handles::MemoryDcDeleter>;
+// A C stream; where the result of fclose matters, close it as fclose(f.release()).
+using UniqueFile = std::unique_ptr<FILE, handles::FileCloser>;
+// A view of a file mapping from MapViewOfFile.
+using UniqueMappedView = std::unique_ptr<void, handles::MappedViewUnmapper>;
+
+// The process and thread handles CreateProcess and its kin hand back, closed together.
+class ProcessInformation {
+public:
+    ProcessInformation() = default;
+    ~ProcessInformation() { reset(); }
+    ProcessInformation(const ProcessInformation&) = delete;
+    ProcessInformation& operator=(const ProcessInformation&) = delete;
+    // For the out parameter; whatever was held is closed first.
+    PROCESS_INFORMATION* put() {
+        reset();
+        return &info_;
+    }
+    HANDLE process() const { return info_.hProcess; }
+    HANDLE thread() const { return info_.hThread; }
+    DWORD processId() const { return info_.dwProcessId; }
+    void reset() {
+        if (info_.hThread) ::CloseHandle(info_.hThread);
+        if (info_.hProcess) ::CloseHandle(info_.hProcess);
+        info_ = PROCESS_INFORMATION{};
+    }
+
+private:
+    PROCESS_INFORMATION info_{};
+};
 
 // A GDI object (bitmap, font, brush, pen, region) of a given handle type.
 template <typename T>

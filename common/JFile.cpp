@@ -27,44 +27,42 @@ int JFile::Open(const std::wstring& path, unsigned flags) {
         mode += L'b';
     if (mode == L"wrt") mode = L"at";
 
-    error_ = _wfopen_s(&stream_, path.c_str(), mode.c_str());
-    if (error_ != 0) stream_ = nullptr;
+    FILE* opened = nullptr;
+    error_ = _wfopen_s(&opened, path.c_str(), mode.c_str());
+    stream_.reset(error_ == 0 ? opened : nullptr);
     return stream_ ? 1 : 0;
 }
 
 void JFile::Close() {
-    if (stream_) {
-        fclose(stream_);
-        stream_ = nullptr;
-    }
+    stream_.reset();
 }
 
 int64_t JFile::Read(void* buffer, size_t count) {
     if (!stream_ || !buffer) return -1;
-    return static_cast<int64_t>(fread(buffer, 1, count, stream_));
+    return static_cast<int64_t>(fread(buffer, 1, count, stream_.get()));
 }
 
 int64_t JFile::Write(const void* buffer, size_t count) {
     if (!stream_ || !buffer) return -1;
-    return static_cast<int64_t>(fwrite(buffer, 1, count, stream_));
+    return static_cast<int64_t>(fwrite(buffer, 1, count, stream_.get()));
 }
 
 int JFile::Seek(int64_t offset, int origin) {
     if (!stream_) return -1;
-    return _fseeki64(stream_, offset, origin) == 0 ? 0 : -1;
+    return _fseeki64(stream_.get(), offset, origin) == 0 ? 0 : -1;
 }
 
 int64_t JFile::Tell() {
     if (!stream_) return -1;
-    return _ftelli64(stream_);
+    return _ftelli64(stream_.get());
 }
 
 int64_t JFile::GetSize() {
     if (!stream_) return -1;
-    const int64_t pos = _ftelli64(stream_);
-    if (pos < 0 || _fseeki64(stream_, 0, SEEK_END) != 0) return -1;
-    const int64_t size = _ftelli64(stream_);
-    _fseeki64(stream_, pos, SEEK_SET);
+    const int64_t pos = _ftelli64(stream_.get());
+    if (pos < 0 || _fseeki64(stream_.get(), 0, SEEK_END) != 0) return -1;
+    const int64_t size = _ftelli64(stream_.get());
+    _fseeki64(stream_.get(), pos, SEEK_SET);
     return size;
 }
 

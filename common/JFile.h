@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "Handles.h"
+
 enum JFileFlags : unsigned {
     E_File_Read = 0x1,
     E_File_Write = 0x2,   // a missing file also gets its parent folders created
@@ -41,7 +43,7 @@ public:
     int GetError() const { return error_; }
 
 private:
-    FILE* stream_ = nullptr;
+    UniqueFile stream_;
     int error_ = 0;
 };
 

@@ -153,14 +153,10 @@ int RunUnelevated(const std::wstring& file, const std::wstring& parameters, cons
     buffer.push_back(L'\0');
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
+    ProcessInformation info;
     const BOOL started = createWithToken(token.get(), LOGON_WITH_PROFILE, file.c_str(), buffer.data(),
                                          NORMAL_PRIORITY_CLASS, nullptr, folder.empty() ? nullptr : folder.c_str(),
-                                         &startup, &info);
-    if (started) {
-        CloseHandle(info.hThread);
-        CloseHandle(info.hProcess);
-    }
+                                         &startup, info.put());
     return started ? 1 : 0;
 }
 

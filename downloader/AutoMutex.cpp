@@ -1,8 +1,12 @@
 #include "AutoMutex.h"
 
+#include <atomic>
+
 #include "Log.h"
 
 namespace {
+
+std::atomic<DWORD> g_waitLimitMs{AutoMutex::kWaitLimitMs};
 
 // The handle this thread holds through an outer AutoMutex, and how deep.
 // Win32 mutexes are recursive, so an inner lock on the same handle needs no
@@ -12,14 +16,18 @@ thread_local int t_depth = 0;
 
 }  // namespace
 
-AutoMutex::AutoMutex(HANDLE mutex) : mutex_(mutex) {
+DWORD AutoMutex::WaitLimit() { return g_waitLimitMs.load(); }
+
+void AutoMutex::SetWaitLimitForTests(DWORD ms) { g_waitLimitMs = ms; }
+
+AutoMutex::AutoMutex(HANDLE mutex, DWORD waitMs) : mutex_(mutex) {
     if (!mutex_) return;
     if (t_held == mutex_) {
         ++t_depth;
         owned_ = nested_ = true;
         return;
     }
-    DWORD r = WaitForSingleObject(mutex_, kWaitLimitMs);
+    DWORD r = WaitForSingleObject(mutex_, waitMs);
     owned_ = (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED);
     if (!owned_) {
         WriteLog("AutoMutex : wait failed (%lu).\n", static_cast<unsigned long>(r));

@@ -8,17 +8,25 @@
 
 class AutoMutex {
 public:
-    // Waits at most kWaitLimitMs; a holder that keeps it longer is a fault,
-    // and the caller then goes on without the lock (see locked()).
+    // The longest a lock waits. A holder that keeps it longer (another
+    // process's engine, a callback that hangs) is a fault: the waiter then
+    // holds nothing, and every user checks locked() before it touches what
+    // the lock guards.
     static constexpr DWORD kWaitLimitMs = 60000;
 
-    explicit AutoMutex(HANDLE mutex);
+    explicit AutoMutex(HANDLE mutex) : AutoMutex(mutex, WaitLimit()) {}
+    AutoMutex(HANDLE mutex, DWORD waitMs);
     virtual ~AutoMutex();
     AutoMutex(const AutoMutex&) = delete;
     AutoMutex& operator=(const AutoMutex&) = delete;
 
     // True when the mutex is held, or when there is no handle (a no-op lock).
-    bool locked() const { return owned_ || !mutex_; }
+    [[nodiscard]] bool locked() const { return owned_ || !mutex_; }
+
+    // The bound every lock waits (kWaitLimitMs unless a test shortened it).
+    static DWORD WaitLimit();
+    // For tests that make a holder outlast the bound without waiting a minute.
+    static void SetWaitLimitForTests(DWORD ms);
 
 private:
     HANDLE mutex_;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "Digest.h"
+#include "Handles.h"
 
 std::string HashFileRange(FILE* stream, int64_t offset, int64_t length) {
     if (!stream || length < 0 || _fseeki64(stream, offset, SEEK_SET) != 0) return "";
@@ -61,10 +62,12 @@ void BlockDigests::Hash(const std::wstring& path, const Job& job) {
         offset = static_cast<int64_t>(job.block) * blockSize_;
         length = std::min(offset + blockSize_, fileSize_) - offset;
     }
-    FILE* stream = _wfopen(path.c_str(), L"rb");
-    if (!stream) return;  // the completion check reads it instead
-    std::string digest = HashFileRange(stream, offset, length);
-    fclose(stream);
+    std::string digest;
+    {
+        UniqueFile stream(_wfopen(path.c_str(), L"rb"));
+        if (!stream) return;  // the completion check reads it instead
+        digest = HashFileRange(stream.get(), offset, length);
+    }
     std::lock_guard<std::mutex> guard(lock_);
     if (!digest.empty() && blocks_[job.block].generation == job.generation) blocks_[job.block].digest = digest;
 }

@@ -120,6 +120,14 @@ int DownloaderCurl::NotifyCallback(int event, unsigned value, long extra) {
     // Under the file lock, which StopDownload takes to set the stop: an event
     // either runs before the stop or not at all.
     AutoMutex lock(m_mutex.get());
+    if (!lock.locked()) {
+        WriteLog("Download_NotifyCallback : event(%d) dropped, the file lock is held elsewhere.\n", event);
+        return 0;
+    }
+    return SendEvent(event, value, extra);
+}
+
+int DownloaderCurl::SendEvent(int event, unsigned value, long extra) {
     if (m_stopped || m_shutdown) return 0;
     ProgressCallback callback;
     {
@@ -130,9 +138,13 @@ int DownloaderCurl::NotifyCallback(int event, unsigned value, long extra) {
     return callback(event, value, extra);
 }
 
-void DownloaderCurl::ResetState(bool fromCaller) {
+bool DownloaderCurl::ResetState(bool fromCaller) {
+    bool lockHeld = true;
     if (fromCaller && !m_shutdown) {
+        // The reset touches flags only, never the stream: without the lock it
+        // still happens, and the caller's start then fails instead of going on.
         AutoMutex lock(m_mutex.get());
+        lockHeld = lock.locked();
         m_stopped = false;
         if (m_stopEvent) ResetEvent(m_stopEvent.get());
         m_downloading = false;
@@ -143,6 +155,7 @@ void DownloaderCurl::ResetState(bool fromCaller) {
     m_repairing = false;
     m_state = E_State_Idle;
     m_outcomeSent = false;
+    m_fileLockLost = !lockHeld;
     std::lock_guard<std::mutex> guard(m_lock);
     m_lastFailLink.clear();
     m_repairLink.clear();
@@ -150,18 +163,31 @@ void DownloaderCurl::ResetState(bool fromCaller) {
     m_failuresInRow.clear();
     m_repairRounds.clear();
     m_urlBadBlocks.clear();
+    return lockHeld;
 }
 
 bool DownloaderCurl::Finish(DownloadState state, int event, unsigned value, long extra) {
-    AutoMutex lock(m_mutex.get());
+    // Once a wait for the lock has passed its bound, the outcome only tries
+    // for it: it touches no stream, and the caller waits for it.
+    AutoMutex lock(m_mutex.get(), m_fileLockLost ? 0 : AutoMutex::WaitLimit());
+    if (!lock.locked()) WriteLog("Download_Finish : event(%d) sent without the file lock.\n", event);
     // A stopped start ends without an outcome; its state stays as it was.
     if (m_stopped || m_shutdown) return false;
     bool expected = false;
     if (!m_outcomeSent.compare_exchange_strong(expected, true)) return false;
     m_state = state;
     m_downloading = false;
-    NotifyCallback(event, value, extra);
+    SendEvent(event, value, extra);
     return true;
+}
+
+void DownloaderCurl::FailForFileLock(const char* where) {
+    WriteLog("%s : the file lock was not had within %lu ms, the download fails.\n", where,
+             static_cast<unsigned long>(AutoMutex::WaitLimit()));
+    m_fileLockLost = true;
+    if (m_outcomeSent || m_stopped) return;
+    SetError(E_Error_CheckHashError);
+    Finish(E_State_Fail, E_Download_Fail, static_cast<unsigned>(m_written.load()), static_cast<long>(m_fileSize.load()));
 }
 
 int DownloaderCurl::AbortWhenStopped(void* stopped, int64_t, int64_t, int64_t, int64_t) {

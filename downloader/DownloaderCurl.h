@@ -162,10 +162,15 @@ protected:
 
     // Sends an event unless the engine was stopped or is being destroyed.
     int NotifyCallback(int event, unsigned value, long extra);
+    int SendEvent(int event, unsigned value, long extra);  // the same, the file lock held or given up
     // fromCaller: a start or load asked by the caller, which also clears the
     // stop; the resets of a start's own threads keep the stop and the
-    // downloading flag, so a stop is never undone.
-    void ResetState(bool fromCaller);
+    // downloading flag, so a stop is never undone. False when the file lock
+    // could not be had for a caller's reset: the start must not go on.
+    bool ResetState(bool fromCaller);
+    // The file lock was held elsewhere past its bound: whatever where was
+    // about to do to the stream is not done, and the download fails.
+    void FailForFileLock(const char* where);
     // Sends the one final event of a start: state, downloading off, event.
     // False when the outcome was already sent or the engine was stopped.
     bool Finish(DownloadState state, int event, unsigned value, long extra);
@@ -252,7 +257,7 @@ protected:
     DownloadConfig m_config;
     std::wstring m_targetWide;  // m_config's target path, to open the file by
     std::vector<UrlCfg> m_vecUrlCfg;       // m_lock
-    FILE* m_file = nullptr;                // file lock
+    UniqueFile m_file;                     // file lock
     std::atomic<uint64_t> m_fileSize{0};
     std::atomic<uint64_t> m_written{0};    // changed under the file lock
     std::atomic<int> m_connections{0};
@@ -281,7 +286,10 @@ protected:
     UniqueHandle m_stopEvent;  // set by StopDownload and the destructor; set at construction
     HANDLE m_loadThread = nullptr;      // m_lock: manifest thread of the current start
     HANDLE m_dispatchThread = nullptr;  // m_lock
-    std::atomic<bool> m_outcomeSent{false};  // changed under the file lock
+    std::atomic<bool> m_outcomeSent{false};  // changed under the file lock, or once it was lost
+    // A wait for the file lock passed its bound during this start: the
+    // outcome goes out without waiting for the lock a second time.
+    std::atomic<bool> m_fileLockLost{false};
     std::atomic<bool> m_shutdown{false};     // the destructor runs: nothing may start
     // m_lock: the dispatcher's and the repair's bookkeeping.
     std::map<std::string, std::shared_ptr<const std::string>> m_urlTexts;

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <utility>
 
 #include "AutoMutex.h"
 #include "CurlHandle.h"
@@ -53,21 +54,19 @@ bool CopyBounded(char* to, size_t capacity, const std::string& from) {
     return true;
 }
 
-void WaitAndClose(HANDLE thread, DWORD limitMs, const char* what) {
+void WaitAndClose(UniqueHandle thread, DWORD limitMs, const char* what) {
     if (!thread) return;
     // A thread never waits for itself (a callback on an engine thread that
     // starts the engine again): it ends on its own.
-    if (GetThreadId(thread) != GetCurrentThreadId() && WaitForSingleObject(thread, limitMs) != WAIT_OBJECT_0)
+    if (GetThreadId(thread.get()) != GetCurrentThreadId() && WaitForSingleObject(thread.get(), limitMs) != WAIT_OBJECT_0)
         WriteLog("DownloaderCurl : %s thread did not end in time.\n", what);
-    CloseHandle(thread);
 }
 
-// Takes a handle out of its field under the lock, so it is waited for once.
-HANDLE TakeHandle(std::mutex& lock, HANDLE& field) {
+// Takes a handle out of its field under the lock, so it is waited for and
+// closed once.
+UniqueHandle TakeHandle(std::mutex& lock, HANDLE& field) {
     std::lock_guard<std::mutex> guard(lock);
-    HANDLE h = field;
-    field = nullptr;
-    return h;
+    return UniqueHandle(std::exchange(field, nullptr));
 }
 
 }  // namespace
@@ -85,19 +84,18 @@ void DownloaderCurl::JoinThreads() {
     WaitAndClose(TakeHandle(m_lock, m_cfgItem.thread), kThreadJoinMs, "manifest transfer");
     WaitAndClose(TakeHandle(m_lock, m_dispatchThread), kThreadJoinMs, "dispatcher");
     for (;;) {
-        HANDLE t = nullptr;
+        UniqueHandle t;
         {
             std::lock_guard<std::mutex> guard(m_lock);
             for (auto& entry : m_items) {
                 if (entry.second.thread) {
-                    t = entry.second.thread;
-                    entry.second.thread = nullptr;
+                    t.reset(std::exchange(entry.second.thread, nullptr));
                     break;
                 }
             }
         }
         if (!t) break;
-        WaitAndClose(t, kThreadJoinMs, "transfer");
+        WaitAndClose(std::move(t), kThreadJoinMs, "transfer");
     }
 }
 
@@ -117,6 +115,16 @@ int DownloaderCurl::StopDownload() {
         m_stopped = true;
         if (m_stopEvent) SetEvent(m_stopEvent.get());
         m_downloading = false;
+        if (!lock.locked()) {
+            // The stream stays open for the next start or the engine's end,
+            // whoever holds the lock: the transfers still stop.
+            WriteLog("Download_StopDownload : the file lock was not had within %lu ms, the target stays open.\n",
+                     static_cast<unsigned long>(AutoMutex::WaitLimit()));
+            std::lock_guard<std::mutex> guard(m_lock);
+            for (auto& entry : m_items) entry.second.status = E_Status_StopByDispatch;
+            m_cfgItem.status = E_Status_StopByDispatch;
+            return E_FAIL;
+        }
         CloseFile();
         m_fileSize = 0;
         m_written = 0;
@@ -243,7 +251,10 @@ int DownloaderCurl::LoadConfigFile(std::wstring path, std::string targetPath) {
         return kBusy;
     }
     JoinThreads();
-    ResetState(true);
+    if (!ResetState(true)) {
+        FailForFileLock("Download_LoadConfigFile");
+        return E_FAIL;
+    }
     return LoadManifestFile(path, targetPath);
 }
 
@@ -269,7 +280,10 @@ int DownloaderCurl::StartWithConfigData(const char* text, int length, std::strin
     // A previous start of this engine ends first, so no thread of it outlives the reset.
     StopDownload();
     JoinThreads();
-    ResetState(true);
+    if (!ResetState(true)) {
+        FailForFileLock("Download_StartWithConfigData");
+        return E_FAIL;
+    }
     if (!CopyBounded(m_targetPath, sizeof(m_targetPath), targetPath)) {
         WriteLog("Download_StartWithConfigData : target path too long (%u).\n", static_cast<unsigned>(targetPath.size()));
         SetError(E_Error_ConfigLoadError);
@@ -316,14 +330,17 @@ int DownloaderCurl::StartWithConfigUrl(std::string url, std::string targetPath) 
     if (m_shutdown) return E_ABORT;
     StopDownload();
     JoinThreads();
-    ResetState(true);
+    if (!ResetState(true)) {
+        FailForFileLock("Download_StartWithConfigUrl");
+        return E_FAIL;
+    }
     memset(m_cfgUrl, 0, sizeof(m_cfgUrl));
     // Over-long values are refused, never cut: the ".cfg" path must fit too.
     if (!CopyBounded(m_cfgUrl, sizeof(m_cfgUrl), url) || targetPath.size() + 4 >= sizeof(m_cfgPath))
         return E_INVALIDARG;
     const int64_t size = GetDownloadFileLenth(m_cfgUrl);
     std::string cfgPath = targetPath + ".cfg";
-    FILE* file = _wfopen(Utf8ToWide(cfgPath).c_str(), L"wb");
+    UniqueFile file(_wfopen(Utf8ToWide(cfgPath).c_str(), L"wb"));
     if (!file) return E_INVALIDARG;
     CopyBounded(m_cfgPath, sizeof(m_cfgPath), cfgPath);
     CopyBounded(m_targetPath, sizeof(m_targetPath), targetPath);
@@ -337,13 +354,14 @@ int DownloaderCurl::StartWithConfigUrl(std::string url, std::string targetPath) 
         item->lastDataTick = item->startTick = GetTickCount();
         item->id = static_cast<int32_t>(m_items.size());
         m_items[item->id] = *item;
-        item->file = file;
+        item->file = file.get();  // the manifest thread's from here on
         item->owner = this;
     }
     m_downloading = true;  // before the thread, as for manifest text
     uintptr_t thread = _beginthreadex(nullptr, 0, Download_Thread_Download_Cfg, item, 0, nullptr);
-    if (!thread) {
-        fclose(file);
+    if (thread) {
+        file.release();
+    } else {
         std::lock_guard<std::mutex> guard(m_lock);
         item->file = nullptr;
     }
@@ -403,6 +421,12 @@ unsigned __stdcall DownloaderCurl::Download_Thread_Download_Cfg(void* arg) {
         }
         WriteLog("Download_Thread_Download_Cfg : failed.\n");
     }
+    {
+        // A stop before the first attempt leaves the first ".cfg" stream here.
+        std::lock_guard<std::mutex> guard(engine->m_lock);
+        UniqueFile left(item->file);
+        item->file = nullptr;
+    }
     // Only the last failed attempt reports: the caller waits for one outcome.
     if (engine->m_stopped) return 0;
     engine->SetError(E_Error_ConfigDownloadError);
@@ -415,14 +439,14 @@ unsigned __stdcall DownloaderCurl::Download_Thread_Download_Cfg(void* arg) {
 int DownloaderCurl::OnConfigDownloaded(DownloadItem* item) {
     ResetState(false);
     if (!item) return E_POINTER;
-    FILE* file;
+    UniqueFile file;
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        file = item->file;
+        file.reset(item->file);
         item->file = nullptr;
     }
     if (!file) return E_POINTER;
-    fclose(file);
+    file.reset();
     if (m_stopped) return E_ABORT;
     int result = E_FAIL;
     std::wstring cfg = Utf8ToWide(m_cfgPath);

@@ -19,7 +19,10 @@ int DownloaderCurl::BeginDownload(DownloadConfig& config) {
         return kBusy;
     }
     JoinThreads();
-    ResetState(true);
+    if (!ResetState(true)) {
+        FailForFileLock("Download_BeginDownload");
+        return E_FAIL;
+    }
     return StartTransfer(config);
 }
 
@@ -36,6 +39,10 @@ int DownloaderCurl::StartTransfer(DownloadConfig& config) {
     FILE* file;
     {
         AutoMutex lock(m_mutex.get());
+        if (!lock.locked()) {
+            FailForFileLock("Download_BeginDownload");
+            return E_FAIL;
+        }
         if (m_stopped) return E_ABORT;
         CloseFile();
         m_fileSize = 0;
@@ -43,10 +50,10 @@ int DownloaderCurl::StartTransfer(DownloadConfig& config) {
         m_fileSize = static_cast<uint32_t>(config.fileSize);
         // The narrow target path is UTF-8; the file is opened by its wide path.
         m_targetWide = Utf8ToWide(m_config.targetPath);
-        m_file = _wfopen(m_targetWide.c_str(), L"wb");
+        m_file.reset(_wfopen(m_targetWide.c_str(), L"wb"));
         // Unbuffered: a full disk shows at the write that meets it.
-        if (m_file) setvbuf(m_file, nullptr, _IONBF, 0);
-        file = m_file;
+        if (m_file) setvbuf(m_file.get(), nullptr, _IONBF, 0);
+        file = m_file.get();
     }
     WriteLog("Download_BeginDownload : OpenFile(%d), Mutex(%d), File(%s).\n",
              static_cast<int>(reinterpret_cast<uintptr_t>(file)),
@@ -89,6 +96,10 @@ int DownloaderCurl::InitDownload() {
         // The file lock orders the start against a stop: downloading never
         // turns on after StopDownload turned it off.
         AutoMutex fileLock(m_mutex.get());
+        if (!fileLock.locked()) {
+            FailForFileLock("Download_InitDownload");
+            return E_FAIL;
+        }
         std::lock_guard<std::mutex> guard(m_lock);
         const int64_t n = static_cast<int64_t>(m_vecUrlCfg.size());
         if (n < 1) {
@@ -140,7 +151,7 @@ int DownloaderCurl::BeginDownloadItem(DownloadItem* item) {
         if (!item->curl) item->curl = curl_easy_init();
         curl = static_cast<CURL*>(item->curl);
         item->result = 0;
-        item->file = m_file;
+        item->file = m_file.get();
         item->owner = this;
         if (curl) {
             SetBaseOptions(curl, item->url ? item->url : "", OnWriteData, item);
@@ -281,7 +292,10 @@ size_t DownloaderCurl::OnWriteData(char* data, size_t size, size_t count, void* 
     size_t w = 0;
     {
         AutoMutex lock(engine->m_mutex.get());
-        if (!lock.locked()) return 0;
+        if (!lock.locked()) {
+            engine->FailForFileLock("Download_OnWriteData");
+            return 0;
+        }
         size_t n = size * count;
         int64_t pos;
         {
@@ -324,7 +338,7 @@ size_t DownloaderCurl::WriteAt(const char* data, size_t length, int64_t offset, 
     if (!m_downloading) return 0;
     size_t w = 0;
     if (m_file && data) {
-        if (_fseeki64(m_file, offset, SEEK_SET) == 0) w = fwrite(data, 1, length, m_file);
+        if (_fseeki64(m_file.get(), offset, SEEK_SET) == 0) w = fwrite(data, 1, length, m_file.get());
         if (w < length && failed) *failed = true;
     } else if (failed) {
         *failed = true;
@@ -348,8 +362,7 @@ int DownloaderCurl::OnTransferProgress(void* arg, double, double, double, double
 void DownloaderCurl::CloseFile() {
     WriteLog("Download_CloseFile.\n");
     if (m_file) {
-        int rc = fclose(m_file);
-        m_file = nullptr;
+        int rc = fclose(m_file.release());
         WriteLog("CloseFile %d.\n", rc);
     }
 }

@@ -11,6 +11,10 @@
 void DownloaderCurl::FinalCheck() {
     if (m_stopped || GetState() == E_State_Succeed || m_outcomeSent) return;
     AutoMutex lock(m_mutex.get());
+    if (!lock.locked()) {
+        FailForFileLock("Download_Dispatch");
+        return;
+    }
     // The download is over here (a range could go nowhere, or a reset):
     // whatever the file holds ends it with exactly one outcome.
     int verified = CheckHash(false);
@@ -29,6 +33,11 @@ void DownloaderCurl::FinalCheck() {
 void DownloaderCurl::CheckFinish(DownloadItem* item) {
     WriteLog("Download_CheckFinish.\n");
     AutoMutex lock(m_mutex.get());
+    if (!lock.locked()) {
+        // Neither verified nor closed: the stream may be in another's hands.
+        FailForFileLock("Download_CheckFinish");
+        return;
+    }
     if (item) {
         int id;
         {
@@ -96,8 +105,9 @@ int DownloaderCurl::FindBadBlocks(std::vector<size_t>& bad) {
     const std::wstring& path = m_targetWide;
     DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
-    if (m_file && fflush(m_file) != 0) return E_FAIL;
-    FILE* f = _wfopen(path.c_str(), L"rb");
+    if (m_file && fflush(m_file.get()) != 0) return E_FAIL;
+    UniqueFile stream(_wfopen(path.c_str(), L"rb"));
+    FILE* f = stream.get();
     if (!f) return E_FAIL;
     const int64_t size = static_cast<int64_t>(m_config.fileSize);
     const size_t expected = static_cast<size_t>((size + kBlockSize - 1) / kBlockSize);
@@ -118,30 +128,18 @@ int DownloaderCurl::FindBadBlocks(std::vector<size_t>& bad) {
         }
         bool all = true;
         for (size_t i = 0; i < expected && all; ++i) all = _stricmp(blocks[i].c_str(), m_config.blockHashes[i].c_str()) == 0;
-        if (all && length == size) {
-            fclose(f);
-            return 1;
-        }
+        if (all && length == size) return 1;
     }
     rewind(f);
     char whole[64] = {};
-    if (!GetFileHash(f, whole, sizeof(whole))) {
-        fclose(f);
-        return E_FAIL;
-    }
+    if (!GetFileHash(f, whole, sizeof(whole))) return E_FAIL;
     // Digests are hex: a manifest written in lower case means the same.
-    if (_stricmp(whole, m_config.fileHash.c_str()) == 0) {
-        fclose(f);
-        return 1;
-    }
+    if (_stricmp(whole, m_config.fileHash.c_str()) == 0) return 1;
     if (blocks.empty()) {
         int ok = GetFileBlockHashes(f, static_cast<size_t>(kBlockSize), blocks);
-        if (!ok) {
-            fclose(f);
-            return E_FAIL;
-        }
+        if (!ok) return E_FAIL;
     }
-    fclose(f);
+    stream.reset();
     if (m_config.blockHashes.size() != expected || length > size) {
         // The manifest's blocks do not describe this file: nothing to repair by.
         WriteLog("Download_CheckHash : %u block digests for %u blocks.\n",

@@ -166,10 +166,10 @@ bool ArchiveRunner::ExtractFromMemory(const void* bytes, size_t length, const ch
 
 bool ArchiveRunner::WriteFile(const char* path, const void* bytes, size_t length) {
     if (!path || (!bytes && length != 0)) return false;
-    FILE* file = _wfopen(Wide(path).c_str(), L"wb");
+    UniqueFile file(_wfopen(Wide(path).c_str(), L"wb"));
     if (!file) return false;
-    const bool written = length == 0 || fwrite(bytes, 1, length, file) == length;
-    const bool closed = fclose(file) == 0;
+    const bool written = length == 0 || fwrite(bytes, 1, length, file.get()) == length;
+    const bool closed = fclose(file.release()) == 0;
     return written && closed;
 }
 

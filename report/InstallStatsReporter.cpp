@@ -3,9 +3,14 @@
 #include <utility>
 
 // 0 is kept for "not taken", so the one millisecond in 49.7 days that reads 0 becomes 1.
-DWORD InstallStatsReporter::NowTick() {
-    DWORD now = GetTickCount();
+DWORD InstallStatsReporter::NowTick() const {
+    DWORD now = tickSource_ ? tickSource_() : GetTickCount();
     return now ? now : 1;
+}
+
+void InstallStatsReporter::SetTickSource(TickSource source) {
+    std::lock_guard<std::mutex> guard(lock_);
+    tickSource_ = std::move(source);
 }
 
 InstallStatsReporter::InstallStatsReporter() = default;

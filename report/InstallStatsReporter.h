@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -31,6 +32,11 @@ public:
     ~InstallStatsReporter();
     InstallStatsReporter(const InstallStatsReporter&) = delete;
     InstallStatsReporter& operator=(const InstallStatsReporter&) = delete;
+
+    // The clock of the phase stamps, milliseconds like GetTickCount (the
+    // default); set before the first stamp is taken.
+    using TickSource = std::function<DWORD()>;
+    void SetTickSource(TickSource source);
 
     // Setters, called from the install worker and the painting thread.
     void MarkWorkStarted();
@@ -84,8 +90,8 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    // The moment of a call as a tick count in milliseconds.
-    static DWORD NowTick();
+    // The moment of a call as a tick count in milliseconds; called with lock_ held.
+    DWORD NowTick() const;
 
     // Everything the threads share; guarded by lock_. Reports are composed from
     // a copy taken under the lock, and no lock is held during network I/O.
@@ -132,6 +138,7 @@ private:
     bool bIs64Product_ = false, bIs64System_ = false;
 
     std::mutex lock_;
+    TickSource tickSource_;  // guarded by lock_; empty means GetTickCount
     State state_;
     Clock::time_point finishDeadline_{};  // set by the first finish attempt
     bool bFinishDeadlineSet_ = false;

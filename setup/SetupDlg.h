@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "CommonDlg.h"
+#include "Handles.h"
 #include "PackageHeader.h"
 #include "SkinBitmap.h"
 #include "SkinCtrls.h"
@@ -299,8 +300,8 @@ public:
 
     // The shared-memory progress channel: opened by OnInitDialog, written by
     // the install worker, closed by the destructor.
-    HANDLE hSharedMemory = nullptr;
-    void* pSharedView = nullptr;
+    UniqueHandle hSharedMemory;
+    UniqueMappedView pSharedView;  // after the mapping: unmapped first
 
     // Threads the dialog starts; StopThreads joins them.
     std::thread m_paintThread;

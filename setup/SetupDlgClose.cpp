@@ -91,12 +91,12 @@ int SetupDlg::SendFinishReport() {
 bool SetupDlg::OpenSharedMemory(std::wstring name) {
     WriteLog("Create Shared Memory fail! -- %s \n", WideToNarrow(name).c_str());
     if (hSharedMemory) return false;
-    hSharedMemory = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, name.c_str());
+    hSharedMemory.reset(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, name.c_str()));
     if (!hSharedMemory) {
         WriteLog("Create Shared Memory fail! ---1 %d \n", static_cast<int>(GetLastError()));
         return false;
     }
-    pSharedView = MapViewOfFile(hSharedMemory, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    pSharedView.reset(MapViewOfFile(hSharedMemory.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
     if (!pSharedView) {
         WriteLog("Create Shared Memory fail! ---2 %d \n", static_cast<int>(GetLastError()));
         return false;
@@ -108,26 +108,21 @@ void SetupDlg::WriteSharedMemory(const char* text) {
     if (!pSharedView || !text) return;
     // Never past the view: a mapping smaller than the text gets it cut, still
     // terminated.
+    char* view = static_cast<char*>(pSharedView.get());
     MEMORY_BASIC_INFORMATION region{};
     size_t room = 0;
-    if (VirtualQuery(pSharedView, &region, sizeof(region))) {
-        room = region.RegionSize - (static_cast<char*>(pSharedView) - static_cast<char*>(region.BaseAddress));
+    if (VirtualQuery(view, &region, sizeof(region))) {
+        room = region.RegionSize - (view - static_cast<char*>(region.BaseAddress));
     }
     if (room == 0) return;
     const size_t length = strnlen(text, room - 1);
-    memcpy(pSharedView, text, length);
-    static_cast<char*>(pSharedView)[length] = '\0';
+    memcpy(view, text, length);
+    view[length] = '\0';
 }
 
 void SetupDlg::CloseSharedMemory() {
-    if (pSharedView) {
-        UnmapViewOfFile(pSharedView);
-        pSharedView = nullptr;
-    }
-    if (hSharedMemory) {
-        CloseHandle(hSharedMemory);
-        hSharedMemory = nullptr;
-    }
+    pSharedView.reset();
+    hSharedMemory.reset();
 }
 
 void SetupDlg::RunProductApp(std::wstring arguments) {

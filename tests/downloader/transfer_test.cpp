@@ -17,10 +17,13 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "AutoMutex.h"
 #include "Digest.h"
 #include "DownloaderCurl.h"
+#include "Handles.h"
 #include "Log.h"
 #include "MirrorFixture.h"
 #include "TestSupport.h"
@@ -70,6 +73,18 @@ public:
         }
         elapsedMs = GetTickCount() - start;
         return false;
+    }
+
+    // The figures once more than bytes are written, or at the bound.
+    DownloadProgress WaitForWritten(uint64_t bytes, DWORD boundMs) {
+        const DWORD start = GetTickCount();
+        DownloadProgress progress;
+        while (GetTickCount() - start < boundMs) {
+            engine_->GetProgress(&progress);
+            if (progress.written > bytes) break;
+            Sleep(20);
+        }
+        return progress;
     }
 
     int Finals() {
@@ -732,13 +747,7 @@ TEST_F(Transfer, StopAndReleaseMidTransfer) {
     EngineRun run;
     std::string manifest = mirrors::Manifest(kFile, Hosts({6, 7}));
     run.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToUtf8(target_));
-    DWORD start = GetTickCount();
-    DownloadProgress progress;
-    while (GetTickCount() - start < 15000) {
-        run.engine().GetProgress(&progress);
-        if (progress.written > 100000) break;
-        Sleep(50);
-    }
+    DownloadProgress progress = run.WaitForWritten(100000, 15000);
     ASSERT_GT(progress.written, 100000u);
     EXPECT_EQ(run.engine().StopDownload(), 0);
     EXPECT_FALSE(run.engine().IsDownloading());
@@ -762,6 +771,65 @@ TEST_F(Transfer, StopAndReleaseMidTransfer) {
     Sleep(1000);
     EXPECT_EQ(ReleaseDownloaderAsync(third), 1);
     Sleep(3000);
+}
+
+// Another holder of "Download_File" (another installer, a hung callback)
+// keeps it past the lock's bound in the middle of a download: no transfer
+// writes or closes the target meanwhile, and the download ends in exactly one
+// failure event, sent while the lock is still held elsewhere.
+TEST_F(Transfer, FileLockHeldElsewherePastItsBoundFailsTheDownload) {
+    constexpr DWORD kBoundMs = 400;
+    AutoMutex::SetWaitLimitForTests(kBoundMs);
+    struct RestoreBound {
+        ~RestoreBound() { AutoMutex::SetWaitLimitForTests(AutoMutex::kWaitLimitMs); }
+    } restore;
+    mirrors::SetScenario({{6, R"({"rate": 150000})"}, {7, R"({"rate": 150000})"}});
+    mirrors::EngineLog lines;
+    EngineRun run;
+    const std::string manifest = mirrors::Manifest(kFile, Hosts({6, 7}));
+    run.engine().StartWithConfigData(manifest.c_str(), static_cast<int>(manifest.size()), WideToUtf8(target_));
+    const DownloadProgress progress = run.WaitForWritten(100000, 15000);
+    ASSERT_GT(progress.written, 100000u);
+    ASSERT_LT(progress.written, static_cast<uint64_t>(digests_.size)) << "the download must still be running";
+
+    std::string heldDigest;
+    std::promise<void> taken, released;
+    std::thread holder([&] {
+        UniqueHandle mutex(CreateMutexA(nullptr, FALSE, "Download_File"));
+        const bool held = mutex && WaitForSingleObject(mutex.get(), 10000) == WAIT_OBJECT_0;
+        if (held) heldDigest = Md5Of(target_);
+        taken.set_value();
+        released.get_future().wait_for(std::chrono::seconds(30));
+        if (held) ReleaseMutex(mutex.get());
+    });
+    taken.get_future().wait();
+    // The outcome arrives while the lock is still held elsewhere, and the
+    // caller's stop then fails rather than close the stream under its holder.
+    const DWORD held = GetTickCount();
+    while (run.Finals() == 0 && GetTickCount() - held < 15000) Sleep(50);
+    const int finalsWhileHeld = run.Finals();
+    Sleep(4 * kBoundMs);  // later transfers meet the held lock as well
+    const std::string digestWhileHeld = Md5Of(target_);
+    mirrors::EngineLog stopLines;
+    const int stopResult = run.engine().StopDownload();
+    const int closesWhileHeld = stopLines.Count("Download_CloseFile.");
+    released.set_value();
+    holder.join();
+    ASSERT_FALSE(heldDigest.empty()) << "the test could not take the lock";
+    EXPECT_EQ(finalsWhileHeld, 1) << "the failure arrives while the lock is held elsewhere";
+    EXPECT_EQ(digestWhileHeld, heldDigest) << "the target was written while the lock was held elsewhere";
+    EXPECT_NE(stopResult, 0) << "a stop without the lock tells its caller";
+    EXPECT_EQ(closesWhileHeld, 0) << "the target was closed while the lock was held elsewhere";
+    EXPECT_GE(stopLines.Count("Download_StopDownload : the file lock was not had within 400 ms"), 1);
+
+    ASSERT_TRUE(run.Wait(GetTickCount(), 10000));
+    Sleep(1500);  // a transfer that gets the lock now must neither write nor report
+    EXPECT_EQ(Md5Of(target_), heldDigest) << "the target was written after the failure";
+    ExpectFailed(run, E_Error_CheckHashError);
+    EXPECT_GE(lines.Count("the file lock was not had within 400 ms, the download fails."), 1);
+    EXPECT_EQ(lines.Count("Download_CheckFinish : Finish download."), 0);
+    EXPECT_LT(run.Release(), 10000u);
+    EXPECT_EQ(run.Finals(), 1);
 }
 
 TEST_F(Transfer, TargetThatCannotBeOpenedOrWrittenFails) {
@@ -864,6 +932,44 @@ TEST_F(Transfer, ManifestFetchedFromAUrl) {
     EngineRun run;
     EXPECT_EQ(run.engine().StartWithConfigUrl(std::string(600, 'u'), WideToUtf8(target_)), E_INVALIDARG);
     EXPECT_EQ(run.engine().StartWithConfigUrl(mirrors::Url(mirrors::Host(2), "x.xml"), std::string(257, 'p')), E_INVALIDARG);
+}
+
+// The engine leaves no kernel handle behind: whole downloads one after the
+// other, and manifest fetches stopped at once (before their thread's first
+// attempt, which owns the ".cfg" stream the start opened). The first round
+// warms what the process keeps (libcurl, TLS, sockets); the rest are flat.
+TEST_F(Transfer, RepeatedDownloadsAndStoppedManifestFetchesLeaveNoHandles) {
+    std::wstring served = mirrors::Folder() + L"\\www\\download\\handles-" + std::to_wstring(GetCurrentProcessId()) + L".xml";
+    ASSERT_TRUE(testing_support::WriteFileBytes(served, mirrors::Manifest(kFile, Hosts({2, 3}))));
+    const std::string name = WideToUtf8(served.substr(served.rfind(L'\\') + 1));
+    auto round = [&](int i) {
+        {
+            EngineRun run;
+            ASSERT_TRUE(run.Download(mirrors::Manifest(kFile, Hosts({2, 3})), target_, 30000));
+            ExpectVerified(run);
+        }
+        EXPECT_TRUE(DeleteFileW(target_.c_str())) << "the target is still open";
+        const std::wstring stopped = dir_ / (L"stopped" + std::to_wstring(i) + L".exe");
+        {
+            EngineRun run;
+            ASSERT_EQ(run.engine().StartWithConfigUrl(mirrors::Url(mirrors::Host(2), name), WideToUtf8(stopped)), 0);
+            run.engine().StopDownload();
+        }
+        // The installer removes the ".cfg" file after the download: no stream holds it.
+        const std::wstring cfg = stopped + L".cfg";
+        EXPECT_TRUE(DeleteFileW(cfg.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND)
+            << "the .cfg stream is still open, error " << GetLastError();
+    };
+    round(0);
+    const DWORD before = testing_support::ProcessHandleCount();
+    ASSERT_GT(before, 0u) << "no handle counted";
+    for (int i = 1; i <= 5; ++i) round(i);
+    const DWORD after = testing_support::ProcessHandleCount();
+    DeleteFileW(served.c_str());
+    // A leak of one handle a round shows as five.
+    EXPECT_LE(after, before + 2) << "handles before " << before << ", after five rounds " << after;
+    printf("process handles: %lu after the first round, %lu after five more\n", static_cast<unsigned long>(before),
+           static_cast<unsigned long>(after));
 }
 
 TEST_F(Transfer, StopWhileProbingEndsWithoutAnOutcome) {

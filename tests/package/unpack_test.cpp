@@ -89,6 +89,28 @@ TEST_F(UnpackTest, ExtractsThePayloadAndWritesTheUninstallerFiles) {
     EXPECT_EQ(RunnerTempEntries(), tempBefore_);
 }
 
+// Unpacks one after the other leave no kernel handle behind (streams of the
+// package and the extracted files, the archiver's threads), each into a
+// folder of its own. The first two warm what the process keeps.
+TEST_F(UnpackTest, RepeatedUnpacksLeaveNoHandles) {
+    int round = 0;
+    auto unpack = [&] {
+        Events events;
+        const std::wstring folder = target_ + L"\\round" + std::to_wstring(++round);
+        ASSERT_EQ(UnpackPackage(package_.c_str(), Record(events), folder.c_str(), true, true), S_OK);
+        EXPECT_EQ(Milestones(events), (Events{{E_Unpack_Start, 0}, {E_Unpack_Succeed, 0}}));
+    };
+    unpack();
+    unpack();
+    const DWORD before = ProcessHandleCount();
+    ASSERT_GT(before, 0u) << "no handle counted";
+    for (int i = 0; i < 5; ++i) unpack();
+    const DWORD after = ProcessHandleCount();
+    EXPECT_LE(after, before + 2) << "handles before " << before << ", after five more unpacks " << after;
+    printf("process handles: %lu after the first unpack, %lu after five more\n", static_cast<unsigned long>(before),
+           static_cast<unsigned long>(after));
+}
+
 TEST_F(UnpackTest, WithoutWriteUninstallerOnlyTheProductFilesAppear) {
     Events events;
     ASSERT_EQ(UnpackPackage(package_.c_str(), Record(events), target_.c_str(), true, false), S_OK);

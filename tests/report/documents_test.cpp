@@ -156,18 +156,22 @@ TEST(ReportStatus, WordOfEachRunShape) {
     }
 }
 
+// On a clock the test moves, so the seconds are exact however busy the
+// machine is; the clock starts just before the counter's wrap.
 TEST(ReportStatus, CancelledDownloadEndsAtTheQuery) {
     InstallStatsReporter reporter("http://127.0.0.1:9/", SampleParams());
+    std::atomic<DWORD> now{0xFFFFFF00u};
+    reporter.SetTickSource([&now] { return now.load(); });
     reporter.MarkWorkStarted();
     reporter.OnDownloadStart();
-    Sleep(1100);
+    now += 1100;
     EXPECT_EQ(reporter.GetInstallStatus(), "donwload_cancel");
     CJsonObject install = reporter.BuildInstallObject(InstallOptionFlags());
     int32_t seconds = -1;
     ASSERT_TRUE(install.Get("download_second", seconds));
     EXPECT_EQ(seconds, 1);
     // Each query moves the end on.
-    Sleep(1000);
+    now += 1000;
     reporter.GetInstallStatus();
     ASSERT_TRUE(reporter.BuildInstallObject(InstallOptionFlags()).Get("download_second", seconds));
     EXPECT_EQ(seconds, 2);

@@ -13,6 +13,11 @@ namespace testing_support {
 // Polls condition every 50 ms for at most timeoutMs; whether it came true.
 bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs);
 
+// The kernel handles this process holds. Wine answers GetProcessHandleCount
+// with 0: there the handle table is probed instead, every value a handle
+// can take up to 64 Ki.
+DWORD ProcessHandleCount();
+
 // Now, in seconds since 1970: the clock the loopback services stamp their
 // logs with.
 double UnixNow();
