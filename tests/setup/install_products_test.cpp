@@ -201,7 +201,8 @@ TEST_F(ProductInstallTest, EachProductDownloadsItsOwnPackageAndRegistersUnderIts
         // The setup file: the product's own package, under its own name.
         const std::wstring setupFile = PathJoin(ProductDownloads(), product.setupFile);
         EXPECT_TRUE(FileExists(setupFile)) << WideToUtf8(setupFile);
-        EXPECT_EQ(ReadFileBytes(setupFile), ReadFileBytes(ServedPackage(product.is64 != 0)));
+        EXPECT_TRUE(ReadFileBytes(setupFile) == ReadFileBytes(ServedPackage(product.is64 != 0)))
+            << "the setup file is not the package " << WideToUtf8(ServedPackage(product.is64 != 0));
         EXPECT_EQ(dlg.GetPackagePath(), setupFile);
         EXPECT_FALSE(FileExists(setupFile + L".cfg")) << "the manifest file beside the setup file is removed";
 
