@@ -4,12 +4,8 @@
 # product definition, reporting there. It shares those services' records with
 # the reporter tests, writes the uninstall entry's settings flag and shows the
 # dialog on the display.
-string(MD5 dialog_start_digest "${CMAKE_BINARY_DIR}")
-string(SUBSTRING "${dialog_start_digest}" 0 2 dialog_start_x)
-string(SUBSTRING "${dialog_start_digest}" 2 2 dialog_start_y)
-math(EXPR dialog_start_x "0x${dialog_start_x} % 254 + 1")
-math(EXPR dialog_start_y "0x${dialog_start_y} % 254 + 1")
-set(dialog_start_host 127.${dialog_start_x}.${dialog_start_y}.109)
+orvane_loopback_net(dialog_start_net "${CMAKE_BINARY_DIR}")
+set(dialog_start_host ${dialog_start_net}.109)
 
 orvane_add_gtest(setup_dialog_start_tests
   SOURCES dialog_start_test.cpp ${CMAKE_SOURCE_DIR}/setup/ProductConfig.cpp

@@ -1,3 +1,13 @@
+# The discovered cases of a test program wait for the install tests' mirrors.
+function(install_products_need_mirrors name)
+  set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_mirrors.cmake)
+  file(WRITE ${script}
+    "if(${name}_TESTS)\n"
+    "  set_tests_properties(\${${name}_TESTS} PROPERTIES FIXTURES_REQUIRED install_mirrors)\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
+endfunction()
+
 # Whole installs of each product from the install tests' loopback mirrors:
 # the program carries the manifests of a build for the local mirrors (501 the
 # 32-bit package, 502 the 64-bit one). The installs write the uninstall
@@ -13,11 +23,7 @@ orvane_add_gtest(setup_install_products_tests
   LOCKS install_mirrors standins documents downloads shortcuts uninstall-entry display-input TIMEOUT 600)
 target_compile_definitions(setup_install_products_tests PRIVATE INSTALL_MIRROR_DIR="${install_mirror_dir}")
 add_dependencies(setup_install_products_tests orvane_local_package)
-set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_CURRENT_BINARY_DIR}/install_products_mirrors.cmake)
-file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/install_products_mirrors.cmake
-  "if(setup_install_products_tests_TESTS)\n"
-  "  set_tests_properties(\${setup_install_products_tests_TESTS} PROPERTIES FIXTURES_REQUIRED install_mirrors)\n"
-  "endif()\n")
+install_products_need_mirrors(setup_install_products_tests)
 
 # The 32-bit product's own branches on a 32-bit Windows: a prefix of its own,
 # beside the harness's 64-bit one (the drivers' sub-folder "x86", no library
@@ -60,8 +66,4 @@ orvane_add_gtest(setup_mirror_switch_tests
 target_compile_definitions(setup_mirror_switch_tests PRIVATE INSTALL_MIRROR_DIR="${install_mirror_dir}"
   INSTALL_MIRROR_NET="${ORVANE_MIRROR_NET}")
 add_dependencies(setup_mirror_switch_tests mirror_switch_manifest)
-set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_CURRENT_BINARY_DIR}/mirror_switch_mirrors.cmake)
-file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/mirror_switch_mirrors.cmake
-  "if(setup_mirror_switch_tests_TESTS)\n"
-  "  set_tests_properties(\${setup_mirror_switch_tests_TESTS} PROPERTIES FIXTURES_REQUIRED install_mirrors)\n"
-  "endif()\n")
+install_products_need_mirrors(setup_mirror_switch_tests)
