@@ -3,12 +3,15 @@
 # download manifests name local mirrors, starts those mirrors (HTTPS on
 # loopback, serving a package built here from the stand-in product) and the
 # statistics and analytics services, runs the installer under Wine on a private Xvfb display
-# and lets its countdown start the install. Then it shows the result: the
+# and lets its countdown start the install. The mirrors serve one package for
+# each product: the harness's 64-bit Windows gets the 64-bit one ("Orvane
+# (x64)"), a 32-bit Windows the 32-bit one. Then it shows the result: the
 # product's files, the uninstall entry, the shortcuts, the install log, the
-# statistics reports received and a screenshot of the last page. While the
-# installer works it prints a line every few seconds: the page the install
-# log shows and the bytes the mirrors have served. Every process it started
-# is ended by PID.
+# statistics reports received and a screenshot of the last page, and starts
+# the installer once more to show it reading back the settings the install
+# stored. While the installer works it prints a line every few seconds: the
+# page the install log shows and the bytes the mirrors have served. Every
+# process it started is ended by PID.
 #   RUN_WAIT=seconds   how long the install may take (default 300)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -36,15 +39,27 @@ trap stop_all EXIT
 python3 tests/downloader/mirror_fixture.py start "$mirrors" --net "$net" --lifetime $((wait_s + 600)) --big-size 5
 python3 tests/report/report_services.py start --state-dir "$services" --lifetime $((wait_s + 600)) \
     --listen "stats=stats@$net.109:$port" --listen "analytics=analytics@$net.110:$port"
-echo "mirrors: https://$net.2 ... https://$net.8 serving $mirrors/www/download/orvane_setup.exe"
+echo "mirrors: https://$net.2 ... https://$net.8 serving $mirrors/www/download/orvane_setup.exe (32-bit)" \
+    "and orvane_setup_x64.exe (64-bit)"
 echo "statistics service: http://$net.109:$port, analytics service: http://$net.110:$port"
 
 ORVANE_KEEP_PREFIX=1 bash tools/wine-harness.sh "$build" bash -s "$build/setup/OrvaneSetup.exe" "$out" "$wait_s" \
     "$root" "$mirrors" <<'SH'
 set -u
 exe=$1 out=$2 wait_s=$3 root=$4 mirrors=$5
-package_size=$(stat -c %s "$mirrors/www/download/orvane_setup.exe")
 drive_c="$WINEPREFIX/drive_c"
+# The product this Windows gets: the 64-bit one on a 64-bit Windows, whose
+# uninstall key and display name carry " (x64)" and whose folder is the
+# native Program Files.
+if [ -d "$drive_c/windows/syswow64" ]; then
+    package="$mirrors/www/download/orvane_setup_x64.exe" key='Orvane (x64)'
+    echo "64-bit Windows: the installer takes the 64-bit product's manifest (resource 502)"
+else
+    package="$mirrors/www/download/orvane_setup.exe" key='Orvane'
+    echo "32-bit Windows: the installer takes the 32-bit product's manifest (resource 501)"
+fi
+entry="HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$key"
+package_size=$(stat -c %s "$package")
 find_log() { find -L "$HOME" "$drive_c/users" -name install.log -path "*Tarvex/Orvane/Log*" 2>/dev/null | head -n 1; }
 # What the install log says of the page, from its latest milestone.
 page_of() {
@@ -99,17 +114,16 @@ fi
 wait "$pid" 2>/dev/null; echo "installer exit code: $?"
 
 # The folder the uninstall entry names (a C: path), else the usual ones.
-location=$(timeout 60 wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Orvane' \
-    /v InstallLocation 2>/dev/null | tr -d '\r' | sed -n 's/^ *InstallLocation *REG_SZ *//p')
+location=$(timeout 60 wine reg query "$entry" /v InstallLocation 2>/dev/null | tr -d '\r' \
+    | sed -n 's/^ *InstallLocation *REG_SZ *//p')
 case "$location" in
     [Cc]:\\*) folder="$drive_c/$(printf '%s' "${location:3}" | tr '\\' /)" ;;
     *) folder="$drive_c/Program Files/Tarvex/Orvane" ;;
 esac
 echo; echo "== product files in $folder"
 if [ -d "$folder" ]; then (cd "$folder" && find . -type f -printf '%8s  %p\n' | sort -k2); else echo "(none)"; fi
-echo; echo "== uninstall entry"
-timeout 60 wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Orvane' /s 2>/dev/null | tr -d '\r' \
-    | grep -v '^$' || echo "(none)"
+echo; echo "== uninstall entry $key"
+timeout 60 wine reg query "$entry" /s 2>/dev/null | tr -d '\r' | grep -v '^$' || echo "(none)"
 echo; echo "== shortcuts"
 # The user's folders are links into one home: each link once, by its real path.
 find -L "$HOME" "$drive_c/users" "$drive_c/ProgramData" -iname '*.lnk' -ipath '*orvane*' -exec realpath {} + \
@@ -119,6 +133,19 @@ echo "== install log: $log"
 # The log is in the ANSI code page (1252 here); shown without the engine's lines.
 [ -n "$log" ] && iconv -f CP1252 -t UTF-8 <"$log" | tr -d '\r' | grep -av '^$' | cut -c1-200 | tee "$out/install.log" \
     | grep -av "Download_" | grep -avx ')\.' || true
+
+# The next run reads back the settings the install stored under its key.
+echo; echo "== the next run"
+reads() { local n; n=$(grep -ac "Read Setup Cfg Flag" "$(find_log)" 2>/dev/null); echo "${n:-0}"; }
+before=$(reads)
+wine "$exe" </dev/null >"$out/installer-output-2.txt" 2>&1 &
+pid=$!
+for _ in $(seq 60); do [ "$(reads)" -gt "$before" ] && break; sleep 1; done
+timeout 30 wine taskkill /IM OrvaneSetup.exe >/dev/null 2>&1 || true
+for _ in $(seq 30); do kill -0 "$pid" 2>/dev/null || break; sleep 1; done
+kill "$pid" 2>/dev/null || true
+wait "$pid" 2>/dev/null
+grep -a "Setup Cfg Flag" "$(find_log)" 2>/dev/null | tr -d '\r' || echo "(no line)"
 SH
 
 echo; echo "== statistics reports received"
