@@ -578,7 +578,7 @@ TEST_F(PackageOverAnEarlierInstallTest, ABrokenPackageLeavesTheEarlierInstallati
         EXPECT_EQ(dlg_.eInstall.load(), E_Install_Finished);
         EXPECT_EQ(dlg_.bFinishButtonEnabled.load(), 0);
         EXPECT_EQ(reporter_.GetInstallStatus(), "install_fail");
-        EXPECT_EQ(ReadFileBytes(folder + L"\\orvane.exe"), earlierExe);
+        EXPECT_TRUE(ReadFileBytes(folder + L"\\orvane.exe") == earlierExe) << "the earlier product's executable";
         EXPECT_TRUE(FileExists(folder + L"\\Data\\readme.txt"));
         EXPECT_TRUE(FileExists(folder + L"\\uninstall.exe"));
     }
