@@ -43,6 +43,68 @@ HRESULT ReadPackageHeader(const wchar_t* packagePath, PackageHeader& header) {
     return read ? S_OK : E_FAIL;
 }
 
+namespace {
+
+constexpr unsigned char k7zSignature[6] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
+constexpr size_t k7zStartHeaderSize = 32;
+
+uint32_t Crc32(const unsigned char* bytes, size_t size) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+uint64_t Le64(const unsigned char* bytes) {
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = (value << 8) | bytes[i];
+    return value;
+}
+
+}  // namespace
+
+HRESULT CheckPackage(const wchar_t* packagePath, PackageHeader& header, std::string& why) {
+    why.clear();
+    if (!packagePath) {
+        why = "no package path";
+        return E_POINTER;
+    }
+    JFile file;
+    if (!file.Open(packagePath, E_File_Read | E_File_Binary)) {
+        why = "cannot open the package";
+        return E_FAIL;
+    }
+    uint64_t offset = 0;
+    int64_t length = 0;
+    PackageHeader read;
+    unsigned char start[k7zStartHeaderSize] = {};
+    if (!LocatePackageHeader(file, offset, length) || !ReadAt(file, offset, &read, sizeof(read))) {
+        why = "the header does not lie inside the package";
+    } else if (!RegionFitsInFile(read.archiveOffset, read.archiveSize, static_cast<uint64_t>(length)) ||
+               read.archiveSize < k7zStartHeaderSize) {
+        why = "the payload does not lie inside the package";
+    } else if (!RegionFitsInFile(read.uninstallerOffset, read.uninstallerSize, static_cast<uint64_t>(length))) {
+        why = "the uninstaller does not lie inside the package";
+    } else if (!ReadAt(file, read.archiveOffset, start, sizeof(start)) ||
+               memcmp(start, k7zSignature, sizeof(k7zSignature)) != 0) {
+        why = "the payload is not a 7z archive";
+    } else if (Crc32(start + 12, 20) != (static_cast<uint32_t>(start[8]) | static_cast<uint32_t>(start[9]) << 8 |
+                                         static_cast<uint32_t>(start[10]) << 16 |
+                                         static_cast<uint32_t>(start[11]) << 24)) {
+        why = "the payload's start header is damaged";
+    } else {
+        const uint64_t endOffset = Le64(start + 12), endSize = Le64(start + 20);
+        if (!RegionFitsInFile(endOffset, endSize, read.archiveSize - k7zStartHeaderSize))
+            why = "the payload's end header lies outside it";
+    }
+    file.Close();
+    if (!why.empty()) return E_FAIL;
+    header = read;
+    return S_OK;
+}
+
 int64_t FileSizeOnDisk(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;

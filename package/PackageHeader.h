@@ -81,6 +81,12 @@ bool LocatePackageHeader(JFile& file, uint64_t& offset, int64_t& length);
 // E_POINTER without a path; E_FAIL when the file cannot be opened or read or
 // the header does not lie wholly inside it.
 HRESULT ReadPackageHeader(const wchar_t* packagePath, PackageHeader& header);
+// Reads the header of a package and checks what the unpack step will rely
+// on, before anything is installed: the payload and the uninstaller image lie
+// inside the file, and the payload opens as a 7z archive whose start header
+// is intact and whose end header lies inside the payload. S_OK with the
+// header read; E_FAIL with a short reason in why otherwise.
+HRESULT CheckPackage(const wchar_t* packagePath, PackageHeader& header, std::string& why);
 // Writes a header file: exactly the 4096 bytes, missing folders created, an
 // existing file truncated. E_FAIL when it cannot be opened or fully written.
 HRESULT WriteHeaderFile(const wchar_t* path, const PackageHeader& header);

@@ -27,6 +27,7 @@
 
 #include "CommonDlg.h"
 #include "Handles.h"
+#include "InstallChoices.h"
 #include "PackageHeader.h"
 #include "SkinBitmap.h"
 #include "SkinCtrls.h"
@@ -146,6 +147,25 @@ public:
     int OnUninstallProgress(int event, unsigned value, long extra);
     void LoadPackageHeader();
 
+    // ---- The install road's window (SetupDlgRoadWindow.cpp) --------------
+    // What the road and the renderer post to the window's thread: a control
+    // state for UpdateCtrlStatus (wParam), and the working page's hiding of
+    // its controls, applied only while the page is still the working one.
+    static constexpr UINT kMsgApplyControls = WM_APP + 0x130;
+    static constexpr UINT kMsgHideWorkingControls = WM_APP + 0x131;
+    // Both run at once on the window's thread (or without a window), and are
+    // posted there from any other thread.
+    void ApplyControls(int state);
+    void HideWorkingControls();
+    // The two messages above; true when message was one of them.
+    bool OnRoadMessage(UINT message, WPARAM wParam);
+    // The folder and the boxes as the window shows them (its thread only).
+    InstallChoices ReadInstallChoices();
+    // Handed to the next install road; a road without them takes the folder
+    // set last and the silent run's configured flags.
+    void SetInstallChoices(const InstallChoices& choices);
+    InstallChoices TakeInstallChoices();
+
     // ---- Registration and web pages (SetupDlgRegistration.cpp) ---------
     void WriteUninstallInfo();
     std::string AppendClientParams(std::string url);
@@ -213,6 +233,8 @@ public:
     std::mutex m_textLock;
     std::wstring strPackagePath;    // m_textLock
     std::wstring strInstallFolder;  // m_textLock
+    bool bHasChoices = false;       // m_textLock
+    InstallChoices installChoices;  // m_textLock
     std::string strInstallId;       // written and read by the install worker only
 
     // The dialog's copy of the package header: filled by OnInitDialog, then

@@ -279,6 +279,9 @@ void SetupDlg::CreateOptionControls() {
     pChkJoin = MakeOptionBox(m_hWnd, RECT{44, 536, 44 + w2, 556}, 1622, w2 - 25, fontA, 7);
     pChkJoin->SetCheck((cfg & 2) ? 1 : 0);
     vecMouseCtrls.push_back(pChkJoin);
+    // The finish report tells what the boxes show, clicked or not.
+    g_bCreateDesktopIcon = pChkDesktop->GetCheck() != 0;
+    g_bJoinUxProgram = pChkJoin->GetCheck() != 0;
 
     pLinkUxProgram = MakeLink(m_hWnd, RECT{44 + w2, 536, 44 + w2 + w3, 556}, 1623, fontA, fontB, 8);
     vecMouseCtrls.push_back(pLinkUxProgram);

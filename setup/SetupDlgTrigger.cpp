@@ -90,6 +90,12 @@ int SetupDlg::OnBtnInstall() {
         if (pChkJoin && pChkJoin->GetCheck()) flag |= 2;
         nCfgFlag = flag;
     }
+    // The choices as the window shows them, once, for the road; the finish
+    // report tells what the boxes showed.
+    const InstallChoices choices = ReadInstallChoices();
+    g_bCreateDesktopIcon = choices.desktop;
+    g_bJoinUxProgram = choices.join;
+    SetInstallChoices(choices);
     if (page == E_Install_Failed) UpdateCtrlStatus(E_Install_Working);
     eInstall = E_Install_Working;
     nRenderStage = 0;

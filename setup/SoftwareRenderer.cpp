@@ -215,15 +215,10 @@ void SetupDlg::RenderLoop() {
 }
 
 void SetupDlg::RenderLogoFrame() {
-    // Hiding the working page's controls belongs to the working page only:
-    // a quick failure or finish may have changed the page already, and its
-    // buttons must stay. When the page moved on while the controls were
-    // being hidden, its own state is put back.
-    if (eInstall == E_Install_Working) {
-        UpdateCtrlStatus(1);
-        const InstallState page = eInstall;
-        if (page != E_Install_Working) UpdateCtrlStatus(page);
-    }
+    // Hiding the working page's controls belongs to the working page only,
+    // and to the window's thread: the dialog applies it there while the page
+    // is still the working one.
+    if (eInstall == E_Install_Working) HideWorkingControls();
     const pixels::Frame frame{pWorkBuffer, m_nWidth, m_nHeight};
     pixels::Fill(frame, kWhite);
     pixels::DrawPicture(frame, bmLogo, nPictureX, nPictureY, kWhite);
