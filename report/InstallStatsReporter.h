@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -59,6 +60,10 @@ public:
     // together stay within kFinishReportBudget, counted from the first one.
     bool SendStartReport();
     bool SendFinishReport(InstallOptionFlags flags);
+    // Ends a start report in flight within about a second, and every later
+    // start attempt at once; the finish report is not touched. Any thread.
+    void CancelStartReport();
+    bool IsStartReportCancelled() const;
     // Offered, not used by the installer.
     bool SendCrashReport(const CrashReportInfo& info);
     bool UploadUserInfo(UserInfoUpload& info);
@@ -125,9 +130,10 @@ private:
     CJsonObject StartInstallObject() const;
     CJsonObject InstallObject(const State& state, const std::string& status, InstallOptionFlags flags) const;
     std::string ComposeReport(const std::string& serverData, const CJsonObject& install) const;
-    std::string FetchServerDataUntil(Clock::time_point deadline);
+    std::string FetchServerDataUntil(Clock::time_point deadline, const std::atomic<bool>* cancel = nullptr);
     bool Upload(const std::string& url, const std::string& report, const std::string& type,
-                const std::string& filePath, Clock::time_point deadline);
+                const std::string& filePath, Clock::time_point deadline,
+                const std::atomic<bool>* cancel = nullptr);
 
     // fixed at construction
     std::string strReportUrl_;
@@ -142,4 +148,5 @@ private:
     State state_;
     Clock::time_point finishDeadline_{};  // set by the first finish attempt
     bool bFinishDeadlineSet_ = false;
+    std::atomic<bool> startCancelled_{false};
 };

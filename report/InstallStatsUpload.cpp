@@ -30,11 +30,12 @@ struct CurlHandle {
     CurlFormBuilder form;
 };
 
-report_http::TransferLimits UploadLimits(Clock::time_point deadline) {
+report_http::TransferLimits UploadLimits(Clock::time_point deadline, const std::atomic<bool>* cancel = nullptr) {
     report_http::TransferLimits limits;
     limits.connectTimeoutMs = static_cast<long>(InstallStatsReporter::kUploadConnectTimeout.count() * 1000);
     limits.totalTimeoutMs = static_cast<long>(InstallStatsReporter::kUploadTimeout.count() * 1000);
     limits.deadline = deadline;
+    limits.cancel = cancel;
     return limits;
 }
 
@@ -79,20 +80,26 @@ bool IsAccepted(const std::string& reply) {
 
 }  // namespace
 
+void InstallStatsReporter::CancelStartReport() { startCancelled_ = true; }
+
+bool InstallStatsReporter::IsStartReportCancelled() const { return startCancelled_.load(); }
+
 bool InstallStatsReporter::SendStartReport() {
+    if (startCancelled_) return false;
     Clock::time_point start = Clock::now();
     Clock::time_point deadline = start + kStartReportBudget;
     {
         std::lock_guard<std::mutex> guard(lock_);
         state_.dwReportStart = NowTick();
     }
-    std::string serverData = FetchServerDataUntil(start + kStartFetchBudget);
+    std::string serverData = FetchServerDataUntil(start + kStartFetchBudget, &startCancelled_);
+    if (startCancelled_) return false;
     {
         std::lock_guard<std::mutex> guard(lock_);
         state_.strServerData = serverData;
     }
     std::string report = ComposeReport(serverData, StartInstallObject());
-    return Upload(strReportUrl_, report, std::string(), std::string(), deadline);
+    return Upload(strReportUrl_, report, std::string(), std::string(), deadline, &startCancelled_);
 }
 
 bool InstallStatsReporter::SendFinishReport(InstallOptionFlags flags) {
@@ -136,7 +143,7 @@ bool InstallStatsReporter::SendCrashReport(const CrashReportInfo& info) {
 
 std::string InstallStatsReporter::FetchServerData() { return FetchServerDataUntil(Clock::time_point::max()); }
 
-std::string InstallStatsReporter::FetchServerDataUntil(Clock::time_point deadline) {
+std::string InstallStatsReporter::FetchServerDataUntil(Clock::time_point deadline, const std::atomic<bool>* cancel) {
     WebStatsConfig config;
     config.strMachineId = GetMachineId();
     config.strDomain = strDomain_;
@@ -154,8 +161,10 @@ std::string InstallStatsReporter::FetchServerDataUntil(Clock::time_point deadlin
     Clock::time_point pollEnd = deadline == Clock::time_point::max()
                                     ? Clock::now() + 3 * WebStatsManager::kAttemptTimeout + kCheckGrace
                                     : deadline + kCheckGrace;
-    while (!client->IsCheckFinished() && Clock::now() < pollEnd) Sleep(200);
-    std::string text = client->GetData();
+    // A cancel ends the poll; joining the client then interrupts its transfer.
+    const auto cancelled = [cancel] { return cancel && cancel->load(); };
+    while (!client->IsCheckFinished() && Clock::now() < pollEnd && !cancelled()) Sleep(50);
+    std::string text = cancelled() ? std::string() : client->GetData();
     client->JoinThreads();
     return text;
 }
@@ -166,10 +175,11 @@ bool InstallStatsReporter::UploadReport(std::string strUrl, std::string strRepor
 }
 
 bool InstallStatsReporter::Upload(const std::string& url, const std::string& report, const std::string& type,
-                                  const std::string& filePath, Clock::time_point deadline) {
+                                  const std::string& filePath, Clock::time_point deadline,
+                                  const std::atomic<bool>* cancel) {
     CurlHandle handle;
     if (!handle.curl) return false;
-    report_http::TransferGuard guard(UploadLimits(deadline));
+    report_http::TransferGuard guard(UploadLimits(deadline, cancel));
     if (!guard.Apply(handle.curl.get())) {
         WriteLog("InstallStatsReporter: report not sent, time limit reached\n");
         return false;

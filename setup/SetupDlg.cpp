@@ -270,6 +270,7 @@ void SetupDlg::SetInstallFolder(const std::wstring& folder) {
 void SetupDlg::RequestStop() {
     bExitThreads = 1;
     bStopWork = true;
+    if (pReporter) pReporter->CancelStartReport();
     // The worker may be waiting on the engine: ask it to stop.
     std::lock_guard<std::mutex> lock(m_downloadLock);
     if (pDownload) pDownload->StopDownload();

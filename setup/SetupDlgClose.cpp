@@ -2,6 +2,7 @@
 
 #include <shlwapi.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "InstallStatsReporter.h"
@@ -21,11 +22,18 @@ constexpr DWORD kReportRetryMs = 500;
 // The hidden window's pause before the dialog ends, in whole seconds.
 constexpr DWORD kClosePauseMs = 5000;
 
-template <typename Send>
-void SendWithRetries(Send send) {
+constexpr DWORD kPauseSliceMs = 50;
+
+// Up to ten tries with a pause after each failure. stop() ends the tries and
+// cuts a pause short; no try begins once budgetMs have passed.
+template <typename Send, typename Stop>
+void SendWithRetries(Send send, Stop stop, DWORD budgetMs) {
+    const DWORD start = GetTickCount();
+    const auto spent = [start] { return GetTickCount() - start; };
     for (int attempt = 0; attempt < kReportTries; ++attempt) {
+        if (stop() || spent() >= budgetMs) return;
         if (send()) return;
-        Sleep(kReportRetryMs);
+        for (DWORD paused = 0; paused < kReportRetryMs && !stop(); paused += kPauseSliceMs) Sleep(kPauseSliceMs);
     }
 }
 
@@ -50,7 +58,10 @@ int SetupDlg::OnAutoInstallTimer() {
 }
 
 unsigned StartReportThreadProc(InstallStatsReporter* reporter) {
-    if (reporter) SendWithRetries([&] { return reporter->SendStartReport(); });
+    // A close cancels the start report, so this thread ends with the others.
+    if (reporter)
+        SendWithRetries([&] { return reporter->SendStartReport(); },
+                        [&] { return reporter->IsStartReportCancelled(); }, INFINITE);
     return 0;
 }
 
@@ -84,7 +95,11 @@ int SetupDlg::SendFinishReport() {
     flags.bChangeInstallPath = g_bInstallPathChanged;
     flags.bAddPlan = g_bJoinUxProgram;
     flags.bCreateDesktop = g_bCreateDesktopIcon;
-    SendWithRetries([&] { return pReporter->SendFinishReport(flags); });
+    // Once the report's own budget is spent a try fails at once: the pauses
+    // between such tries would only hold the close up.
+    const DWORD budgetMs = static_cast<DWORD>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(InstallStatsReporter::kFinishReportBudget).count());
+    SendWithRetries([&] { return pReporter->SendFinishReport(flags); }, [] { return false; }, budgetMs);
     return 0;
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "Handles.h"
+#include "InstallFolder.h"
 #include "JFile.h"
 #include "LangStrings.h"
 #include "Log.h"
@@ -57,15 +59,36 @@ std::wstring ResolveFullPath(const std::wstring& path) {
     return WithoutTrailingSeparators(full);
 }
 
+// The native Program Files folder, where the 64-bit product installs: this
+// 32-bit process is shown the x86 one by its folder ids under WOW64, so the
+// native one comes from the environment or the 64-bit registry view.
+std::wstring NativeProgramFilesFolder() {
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(L"ProgramW6432", buffer, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) return buffer;
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, &opened) != ERROR_SUCCESS)
+        return {};
+    const UniqueHKey key(opened);
+    DWORD type = 0;
+    DWORD size = sizeof(buffer) - sizeof(wchar_t);
+    const LONG read =
+        RegQueryValueExW(key.get(), L"ProgramFilesDir", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    if (read != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return {};
+    buffer[size / sizeof(wchar_t)] = L'\0';
+    return buffer;
+}
+
 // Folders whose loss would reach far past the product: the user's own
-// folders and the system's. The uninstall never deletes one of them or a
-// folder that holds one.
+// folders, the shared ones and the system's. The uninstall never deletes one
+// of them or a folder that holds one.
 std::vector<std::wstring> ProtectedFolders() {
     static const int kFolders[] = {
         CSIDL_PROFILE,        CSIDL_PERSONAL,      CSIDL_DESKTOPDIRECTORY, CSIDL_APPDATA,
         CSIDL_LOCAL_APPDATA,  CSIDL_COMMON_APPDATA, CSIDL_PROGRAMS,        CSIDL_COMMON_PROGRAMS,
         CSIDL_PROGRAM_FILES,  CSIDL_PROGRAM_FILESX86, CSIDL_PROGRAM_FILES_COMMON, CSIDL_WINDOWS,
-        CSIDL_SYSTEM,
+        CSIDL_SYSTEM,         CSIDL_COMMON_DOCUMENTS, CSIDL_COMMON_DESKTOPDIRECTORY,
     };
     std::vector<std::wstring> folders;
     for (int id : kFolders) {
@@ -73,6 +96,8 @@ std::vector<std::wstring> ProtectedFolders() {
         if (SUCCEEDED(SHGetFolderPathW(nullptr, id, nullptr, SHGFP_TYPE_CURRENT, buffer)) && buffer[0])
             folders.push_back(ResolveFullPath(buffer));
     }
+    const std::wstring native = NativeProgramFilesFolder();
+    if (!native.empty()) folders.push_back(ResolveFullPath(native));
     std::wstring downloads;
     GetDownloadsPath(downloads, L"", nullptr, 0);
     folders.push_back(ResolveFullPath(downloads));
@@ -99,8 +124,10 @@ struct InstallFolder {
 
 // The installation folder is the folder of the package path (the installed
 // uninstaller). Only a folder an install of ours made may be deleted: the
-// judgement is made on the resolved full path.
-InstallFolder FindInstallFolder(const std::wstring& packagePath) {
+// judgement is made on the resolved full path, and a plain "uninstall.exe"
+// is not enough, since many programs have one: the folder must also be the
+// product's own, as the install judges it.
+InstallFolder FindInstallFolder(const std::wstring& packagePath, const PackageHeader& header) {
     InstallFolder result;
     if (packagePath.size() >= MAX_PATH) {
         result.refusal = "the path is too long";
@@ -128,6 +155,8 @@ InstallFolder FindInstallFolder(const std::wstring& packagePath) {
         result.refusal = "a folder of the user or of the system";
     } else if (!IsFile(PathJoin(resolved, kUninstallerName))) {
         result.refusal = "the folder holds no uninstall.exe";
+    } else if (!IsProductsOwnFolder(resolved, header)) {
+        result.refusal = "the folder is not the product's";
     } else {
         result.path = resolved;
     }
@@ -162,7 +191,7 @@ void SetupDlg::UninstallWork() {
     const std::wstring exeName =
         isX64 ? ProductConfig::GetMainExeNameX64W() : ProductConfig::GetMainExeNameW();
     const std::wstring packagePath = GetPackagePath();
-    const InstallFolder folder = FindInstallFolder(packagePath);
+    const InstallFolder folder = FindInstallFolder(packagePath, packageHeader);
 
     if (bStopWork) return StopUninstall();
     if (!folder.refusal) {

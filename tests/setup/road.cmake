@@ -44,8 +44,10 @@ target_compile_definitions(road_fixture PRIVATE INSTALL_MIRROR_DIR="${ORVANE_LOC
   INSTALL_MIRROR_NET="${ORVANE_MIRROR_NET}" ROAD_STATS_BASE="${road_stats_base}")
 
 # road_tests: the countdown, window messages and no pointer, beside other
-# tests; road_click_tests: real clicks with the pointer, alone.
-foreach(variant "setup_road_tests;road_test.cpp;" "setup_road_click_tests;road_click_test.cpp;SERIAL")
+# tests; road_click_tests: real clicks with the pointer, alone;
+# report_close_tests: closes of the ready page while the start report is out.
+foreach(variant "setup_road_tests;road_test.cpp;" "setup_road_click_tests;road_click_test.cpp;SERIAL"
+    "setup_report_close_tests;report_close_test.cpp;")
   list(GET variant 0 name)
   list(GET variant 1 source)
   list(GET variant 2 serial)
@@ -65,6 +67,10 @@ foreach(variant "setup_road_tests;road_test.cpp;" "setup_road_click_tests;road_c
     "  set_tests_properties(\${${name}_TESTS} PROPERTIES FIXTURES_REQUIRED \"install_mirrors;road_stats\")\n"
     "endif()\n")
 endforeach()
+
+# The close test sets the analytics service's behaviour too.
+target_compile_definitions(setup_report_close_tests PRIVATE ROAD_STATS_BASE="${road_stats_base}"
+  ROAD_ANALYTICS_BASE="${road_analytics_base}")
 
 string(REGEX REPLACE "^http://([^:]+):([0-9]+)$" "\\1:\\2" road_stats_address "${road_stats_base}")
 string(REGEX REPLACE "^http://([^:]+):([0-9]+)$" "\\1:\\2" road_analytics_address "${road_analytics_base}")

@@ -10,6 +10,11 @@ orvane_add_gtest(setup_infoview_tests SOURCES infoview_test.cpp
 orvane_add_gtest(setup_uninstall_tests SOURCES uninstall_test.cpp
   LIBS standin_control setup_app LOCKS documents standins uninstall-entry TIMEOUT 300)
 
+# Which folders the uninstall deletes, on folders of the prefix (the shared
+# ones included) laid out by the test.
+orvane_add_gtest(setup_uninstall_folder_tests SOURCES uninstall_folder_test.cpp
+  LIBS setup_app LOCKS documents standins uninstall-entry TIMEOUT 120)
+
 # The debug window beside the installer's main dialog during a real download
 # from the install tests' loopback mirrors: the installer's resources with
 # both manifests naming those mirrors, as a build for the local mirrors has
