@@ -102,10 +102,13 @@ struct FakeEngine : IDownloader {
     std::string GetRepairLink() override { return {}; }
     int GetCurlError() override { return 0; }
     std::vector<UrlCfg> GetCheckedUrlList() override { return {}; }
-    std::vector<UrlCfg> GetUsedUrlList() override { return {}; }
+    std::vector<UrlCfg> GetUsedUrlList() override { return used; }
     double GetFallbackSizeKB() override { return 0; }
     std::vector<HostSizeRecord> GetHostSizeList() override { return {}; }
-    std::vector<UrlSwitchRecord> GetUrlSwitchList() override { return {}; }
+    std::vector<UrlSwitchRecord> GetUrlSwitchList() override { return switches; }
+
+    std::vector<UrlCfg> used;
+    std::vector<UrlSwitchRecord> switches;
 };
 
 struct FakeEngines : InstallEngines {
@@ -262,6 +265,55 @@ public:  // the case tables arrange the fixture's parts
     InstallChoices choices_;
     std::atomic<bool> stop_{false};
 };
+
+// ---- Mirror switches in the finish report ------------------------------------
+
+// The statistics service reads each used mirror's switch reasons as words and
+// the four flags of the report: a misspelt word or a crossed flag changes what
+// it counts.
+TEST_F(InstallRoadTest, MirrorSwitchesReachTheFinishReportAsTheirWordsAndFlags) {
+    struct Case {
+        const char* name;
+        std::vector<UrlSwitchRecord> switches;
+        const char* reasons;  // of the mirror "a.test"
+        bool repair, timeout, fail, split;
+    };
+    const Case cases[] = {
+        {"none", {}, "", false, false, false, false},
+        {"repair", {{"a.test", E_Switch_Repair}}, "repair,", true, false, false, false},
+        {"time-out", {{"a.test", E_Switch_Timeout}}, "timeOut,", false, true, false, false},
+        {"failure", {{"a.test", E_Switch_Fail}}, "fail,", false, false, true, false},
+        {"split", {{"a.test", E_Switch_Split}}, "success_new,", false, false, false, true},
+        {"one word per reason, in the order of the switches",
+         {{"a.test", E_Switch_Fail}, {"a.test", E_Switch_Repair}, {"a.test", E_Switch_Fail}}, "fail,repair,", true,
+         false, true, false},
+        {"another mirror's switch sets the flag, not this mirror's words", {{"b.test", E_Switch_Timeout}}, "", false,
+         true, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        window_ = FakeWindow();
+        steps_ = FakeSteps();
+        engines_.none = false;
+        engines_.engine.state = E_State_Succeed;
+        engines_.engine.used.assign(2, UrlCfg());
+        engines_.engine.used[0].host = "a.test";
+        engines_.engine.used[1].host = "b.test";
+        engines_.engine.switches = c.switches;
+        ASSERT_EQ(Run(), RoadOutcome::Installed);
+        const std::string report = reporter_->BuildInstallObject(InstallOptionFlags()).ToString();
+        const auto yes = [](bool value) { return std::string(value ? "\"true\"" : "\"false\""); };
+        EXPECT_NE(report.find(std::string("\"switch_amazon_reason\":\"") + c.reasons + "\""), std::string::npos)
+            << report;
+        EXPECT_NE(report.find("\"repair_use_amazom\":" + yes(c.repair)), std::string::npos) << report;
+        EXPECT_NE(report.find("\"timeout_use_amazom\":" + yes(c.timeout)), std::string::npos) << report;
+        EXPECT_NE(report.find("\"fail_use_amazom\":" + yes(c.fail)), std::string::npos) << report;
+        EXPECT_NE(report.find("\"success_use_amazom\":" + yes(c.split)), std::string::npos) << report;
+    }
+    engines_.engine.used.clear();
+    engines_.engine.switches.clear();
+}
 
 // ---- Download endings ---------------------------------------------------------
 
