@@ -229,6 +229,20 @@ public:  // the case tables arrange the fixture's parts
         CreateDirectoryW((scratch_ / L"download").c_str(), nullptr);
     }
 
+    // A case of a table: a fresh log, folder and reporter, and stand-ins as new.
+    void StartCase() {
+        SetUp();
+        window_ = FakeWindow();
+        steps_ = FakeSteps();
+        engines_.none = false;
+        engines_.created = engines_.released = 0;
+        engines_.engine.state = E_State_Succeed;
+        engines_.engine.onStart = nullptr;
+        engines_.engine.used.clear();
+        engines_.engine.switches.clear();
+        stop_ = false;
+    }
+
     // Runs one road; package empty: the download phase first.
     RoadOutcome Run(const std::wstring& package = L"") {
         if (!package.empty()) MarkDownloaded(*reporter_);
@@ -292,11 +306,7 @@ TEST_F(InstallRoadTest, MirrorSwitchesReachTheFinishReportAsTheirWordsAndFlags) 
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SetUp();
-        window_ = FakeWindow();
-        steps_ = FakeSteps();
-        engines_.none = false;
-        engines_.engine.state = E_State_Succeed;
+        StartCase();
         engines_.engine.used.assign(2, UrlCfg());
         engines_.engine.used[0].host = "a.test";
         engines_.engine.used[1].host = "b.test";
@@ -311,8 +321,6 @@ TEST_F(InstallRoadTest, MirrorSwitchesReachTheFinishReportAsTheirWordsAndFlags) 
         EXPECT_NE(report.find("\"fail_use_amazom\":" + yes(c.fail)), std::string::npos) << report;
         EXPECT_NE(report.find("\"success_use_amazom\":" + yes(c.split)), std::string::npos) << report;
     }
-    engines_.engine.used.clear();
-    engines_.engine.switches.clear();
 }
 
 // ---- Download endings ---------------------------------------------------------
@@ -338,12 +346,7 @@ TEST_F(InstallRoadTest, DownloadEndingsGoToTheFailedPageAsADownloadFailure) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SetUp();
-        window_ = FakeWindow();
-        steps_ = FakeSteps();
-        engines_.none = false;
-        engines_.created = engines_.released = 0;
-        engines_.engine.state = E_State_Succeed;
+        StartCase();
         c.arrange(*this);
         EXPECT_EQ(Run(), c.outcome);
         EXPECT_EQ(window_.pages, std::vector<InstallState>{E_Install_Failed});
@@ -446,9 +449,7 @@ TEST_F(InstallRoadTest, PackageEndings) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SetUp();
-        window_ = FakeWindow();
-        steps_ = FakeSteps();
+        StartCase();
         if (c.arrange) c.arrange(*this);
         EXPECT_EQ(Run(c.package), c.outcome);
         EXPECT_EQ(window_.LastPage(), c.page);
@@ -514,11 +515,7 @@ TEST_F(InstallRoadTest, EverySilentEndingClosesOnceWithoutABox) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SetUp();
-        window_ = FakeWindow();
-        steps_ = FakeSteps();
-        engines_.none = false;
-        engines_.engine.state = E_State_Succeed;
+        StartCase();
         choices_.silent = true;
         if (c.arrange) c.arrange(*this);
         if (c.outcome == RoadOutcome::FolderTooLong) CreateDirectoryW(choices_.folder.c_str(), nullptr);
@@ -547,10 +544,7 @@ TEST_F(InstallRoadTest, AStopAtEachPhaseLeavesTheEarlierStateOrARegisteredInstal
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.phase);
-        SetUp();
-        window_ = FakeWindow();
-        steps_ = FakeSteps();
-        stop_ = false;
+        StartCase();
         if (c.download) engines_.engine.onStart = [this] { stop_ = true; };
         else steps_.hooks[c.phase] = [this] { stop_ = true; };
         const RoadOutcome outcome = Run(c.download ? L"" : LocalPackage());
@@ -573,10 +567,7 @@ TEST_F(InstallRoadTest, AStopAtEachPhaseLeavesTheEarlierStateOrARegisteredInstal
         EXPECT_EQ(reporter_->GetInstallStatus(), "success");
     }
     // The stop before any phase: nothing happens at all.
-    SetUp();
-    window_ = FakeWindow();
-    steps_ = FakeSteps();
-    engines_.created = 0;
+    StartCase();
     stop_ = true;
     EXPECT_EQ(Run(), RoadOutcome::Stopped);
     EXPECT_EQ(engines_.created, 0);
