@@ -245,7 +245,7 @@ bool Orvane::RunMainExeUninstall(std::wstring installFolder, std::wstring exeNam
     bool result = false;
     if (FileExists(exePath)) {
         WriteLog("Run MainExe.exe /uninstall \n");
-        const bool keepConfig = pChkKeepConfig != nullptr && pChkKeepConfig->GetCheck();
+        const bool keepConfig = GetUninstallChoices().keepConfiguration;
         DWORD exitCode = 0;
         if (!RunProductExe(exePath, keepConfig ? L"/uninstall /XU" : L"/full_uninstall /XU", waitBounds.productRunMs,
                            exitCode)) {

@@ -172,6 +172,7 @@ int SetupDlg::OnInitDialog(HWND wnd) {
 int SetupDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     const int x = CtrlMouseX(lParam), y = CtrlMouseY(lParam);
     if (OnRoadMessage(message, wParam)) return 1;
+    if (OnUninstallMessage(message, wParam)) return 1;
     switch (message) {
     case WM_CLOSE:
         return OnClose();

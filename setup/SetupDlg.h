@@ -31,6 +31,7 @@
 #include "PackageHeader.h"
 #include "SkinBitmap.h"
 #include "SkinCtrls.h"
+#include "UninstallChoices.h"
 #include "WndShadow.h"
 
 class IDownloader;
@@ -165,6 +166,31 @@ public:
     // set last and the silent run's configured flags.
     void SetInstallChoices(const InstallChoices& choices);
     InstallChoices TakeInstallChoices();
+
+    // ---- The uninstall road's window (SetupDlgUninstallWindow.cpp) -------
+    // What the uninstall road posts to the window's thread: the page's start,
+    // the bar's position (wParam), the done page (wParam 1: a restart is
+    // needed) and the failed box.
+    static constexpr UINT kMsgUninstallStart = WM_APP + 0x140;
+    static constexpr UINT kMsgUninstallPosition = WM_APP + 0x141;
+    static constexpr UINT kMsgUninstallDone = WM_APP + 0x142;
+    static constexpr UINT kMsgUninstallFailed = WM_APP + 0x143;
+    // Each runs at once on the window's thread (or without a window), and is
+    // posted there from any other thread.
+    void ShowUninstallStart();
+    void ShowUninstallPosition(unsigned percent);  // above 100: ignored
+    void ShowUninstallDone(bool needRestart);
+    void ShowUninstallFailed();
+    // The four messages above; true when message was one of them.
+    bool OnUninstallMessage(UINT message, WPARAM wParam);
+    // The keep box as the window shows it and the silent flag (its thread only).
+    UninstallChoices ReadUninstallChoices();
+    // Handed over by the Uninstall button, for the road and the product's own
+    // uninstall run; without them both read the dialog's state at the time.
+    void SetUninstallChoices(const UninstallChoices& choices);
+    UninstallChoices GetUninstallChoices();
+    bool bHasUninstallChoices = false;  // m_textLock
+    UninstallChoices uninstallChoices;  // m_textLock
 
     // ---- Registration and web pages (SetupDlgRegistration.cpp) ---------
     void WriteUninstallInfo();

@@ -251,6 +251,9 @@ void SetupDlg::OnBtnBrower() {
 }
 
 void SetupDlg::OnBtnUninstall() {
+    // The box is read here, once, before the page hides it: the worker
+    // never reads a control.
+    SetUninstallChoices(ReadUninstallChoices());
     // A silent uninstall may start in the install layout, which has none of
     // these controls: only the worker starts then.
     Show(pChkKeepConfig, false);

@@ -199,7 +199,7 @@ bool SetupDlg::RunMainExeUninstall(std::wstring installFolder, std::wstring exeN
     const std::wstring name = packageHeader.isX64 ? ProductConfig::GetMainExeNameX64W() : exeName;
     const std::wstring exePath = PathJoin(installFolder, name);
     if (!FileExists(exePath)) return false;
-    const bool keepConfig = pChkKeepConfig != nullptr && pChkKeepConfig->GetCheck();
+    const bool keepConfig = GetUninstallChoices().keepConfiguration;
     DWORD exitCode = 0;
     ShellStartResult run =
         StartShellProgram(L"runas", exePath, keepConfig ? L"/uninstall" : L"/full_uninstall", SW_HIDE);
