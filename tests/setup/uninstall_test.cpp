@@ -7,12 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "Handles.h"
 #include "LangStrings.h"
 #include "Log.h"
 #include "Orvane.h"
@@ -32,6 +34,7 @@ class RecordingDialog : public Orvane {
 public:
     void QuitRunningApp(std::wstring installFolder, std::wstring exeName) override {
         calls.push_back(L"quit " + installFolder + L" " + exeName);
+        if (onQuit) onQuit();
         Orvane::QuitRunningApp(installFolder, exeName);
     }
     bool RunMainExeUninstall(std::wstring installFolder, std::wstring exeName, bool* needRestart) override {
@@ -43,6 +46,7 @@ public:
         Orvane::DeleteHelperFiles(installFolder);
     }
     std::vector<std::wstring> calls;
+    std::function<void()> onQuit;  // on the worker, as the product is asked to quit
 };
 
 std::vector<std::string> ReadLines(const std::wstring& path) {
@@ -233,6 +237,46 @@ TEST_F(UninstallTest, ProductExecutableGetsTheUninstallSwitches) {
         ASSERT_EQ(uninstallStarts.size(), 1u) << "keep " << keep;
         EXPECT_NE(uninstallStarts[0].find(expected), std::wstring::npos) << WideToNarrow(uninstallStarts[0]);
     }
+}
+
+// The keep box is read once, as Uninstall is pressed: unticked while the
+// worker runs, it reaches neither the product's own uninstall run nor the
+// application data.
+TEST_F(UninstallTest, TheKeepChoiceIsTheBoxAsUninstallWasPressed) {
+    keep_->SetCheck(1);
+    UniqueHandle reached(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle go(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    dlg_.onQuit = [&] {
+        SetEvent(reached.get());
+        WaitForSingleObject(go.get(), 30000);
+    };
+    const size_t before = session_.ReadRecords().size();
+    dlg_.OnBtnUninstall();
+    const bool quitReached = WaitForSingleObject(reached.get(), 30000) == WAIT_OBJECT_0;
+    keep_->SetCheck(0);
+    SetEvent(go.get());
+    const bool finished = WaitFor(
+        [&] {
+            const std::vector<std::string> lines = ReadLines(scratch_ / L"install.log");
+            return !lines.empty() && lines.back() == "Uninstall work SUCCEE.";
+        },
+        60000);
+    EXPECT_TRUE(dlg_.StopThreads(30000));
+    ASSERT_TRUE(quitReached);
+    ASSERT_TRUE(finished);
+
+    EXPECT_FALSE(FolderExists(folder_));
+    EXPECT_TRUE(FileExists(appData_ + L"\\Config\\user.ini")) << "kept, as the box showed when pressed";
+    std::vector<std::wstring> uninstallStarts;
+    const std::vector<standins::Record> records = session_.ReadRecords();
+    for (size_t i = before; i < records.size(); ++i) {
+        const std::wstring commandLine = records[i].Get("cmdline");
+        const bool uninstallSwitch = commandLine.find(L"/uninstall") != std::wstring::npos ||
+                                     commandLine.find(L"/full_uninstall") != std::wstring::npos;
+        if (records[i].Is("orvane", "start") && uninstallSwitch) uninstallStarts.push_back(commandLine);
+    }
+    ASSERT_EQ(uninstallStarts.size(), 1u);
+    EXPECT_NE(uninstallStarts[0].find(L"/uninstall /XU"), std::wstring::npos) << WideToNarrow(uninstallStarts[0]);
 }
 
 // A folder that cannot be deleted (a file held open) and a missing entry are
