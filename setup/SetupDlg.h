@@ -19,6 +19,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -158,8 +160,28 @@ public:
     // posted there from any other thread.
     void ApplyControls(int state);
     void HideWorkingControls();
-    // The two messages above; true when message was one of them.
+    // The two messages above and kMsgOpenBox; true when message was one of
+    // them.
     bool OnRoadMessage(UINT message, WPARAM wParam);
+    // The road's boxes open on the window's thread: a worker leaves its
+    // request in m_boxRequest, posts kMsgOpenBox and waits for the answer
+    // while bStopWork is clear; once it is set the worker goes on with the
+    // box's stop answer (what cancelling it gives). Without a window, or on
+    // the window's thread, the box opens at once.
+    static constexpr UINT kMsgOpenBox = WM_APP + 0x132;
+    struct BoxRequest;
+    int OpenBoxOnWindowThread(std::function<int()> open, int stopAnswer);
+    // The platform box with "ERROR" as its caption; owned: by the dialog.
+    void ShowRoadError(const std::wstring& text, bool owned);
+    // The skinned restart question; the button that ended it.
+    int AskRoadRestart();
+    // Ends the road's box while it is up, as a cancel would (the close
+    // handler: the box's modal loop would otherwise keep the dialog up).
+    void CloseRoadBox();
+    void OpenRequestedBox();  // kMsgOpenBox, on the window's thread
+    std::mutex m_boxLock;
+    std::shared_ptr<BoxRequest> m_boxRequest;  // m_boxLock
+    HWND m_roadBox = nullptr;                  // the window's thread only
     // The folder and the boxes as the window shows them (its thread only).
     InstallChoices ReadInstallChoices();
     // Handed to the next install road; a road without them takes the folder

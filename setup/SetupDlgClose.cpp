@@ -74,6 +74,9 @@ int SetupDlg::OnClose() {
     // download must not run on, nor an install begin, behind the hidden
     // window the user has closed.
     RequestStop();
+    // A road's box still up would keep its modal loop, and with it the
+    // dialog, running past the end below.
+    CloseRoadBox();
     SendFinishReport();
     // The pause gives the threads time to end; they are joined within it so
     // that the object outlives none of them.

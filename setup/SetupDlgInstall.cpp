@@ -89,8 +89,11 @@ int SetupDlg::OnInstallProgress(int event, unsigned value, long) {
             Sleep(200);
             break;
         case E_Unpack_Fail:
-            // Nobody answers a box in a silent run.
-            if (!IsSilent()) MessageBoxW(m_hWnd, L"Install Failed!", L"ERROR", MB_OK);
+            // Nobody answers a box in a silent run. The unpack step calls
+            // from the worker: the window's thread opens the box.
+            if (!IsSilent())
+                OpenBoxOnWindowThread([this] { return MessageBoxW(m_hWnd, L"Install Failed!", L"ERROR", MB_OK); },
+                                      IDCANCEL);
             bFinishButtonEnabled = 0;
             Sleep(200);
             break;

@@ -106,7 +106,8 @@ void SetupDlg::OnPaint() {
             PaintReadyPage();
             break;
         case E_Install_Working:
-            if (pStaticStatus) pStaticStatus->SetVisible(false);
+            // Its controls, the status text among them, are hidden on the
+            // window's thread (UpdateCtrlStatus); a painter changes none.
             if (bDownloadFinished)
                 PaintInstallPage();
             else

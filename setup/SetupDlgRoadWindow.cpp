@@ -1,12 +1,16 @@
 // The dialog as the install road sees it: its window (every control change
-// posted to the window's thread), the download engine it holds, and its
-// overridable product steps.
+// and every box posted to the window's thread), the download engine it
+// holds, and its overridable product steps.
 #include <winsock2.h>
 #include <windows.h>
+
+#include <chrono>
+#include <future>
 
 #include "IDownloader.h"
 #include "InstallRoad.h"
 #include "LangStrings.h"
+#include "Log.h"
 #include "Paths.h"
 #include "Process.h"
 #include "ProductConfig.h"
@@ -23,6 +27,22 @@ namespace {
 // True when the call must be posted: a window that another thread owns.
 bool OnOtherThread(HWND wnd) {
     return wnd && IsWindow(wnd) && GetWindowThreadProcessId(wnd, nullptr) != GetCurrentThreadId();
+}
+
+// How often a worker waiting for a box's answer looks at its stop flag.
+constexpr auto kBoxAnswerPoll = std::chrono::milliseconds(50);
+
+// The box the window's thread opens meanwhile: the first top-level window
+// created on that thread while the hook is set (the box's own windows come
+// after it, as its children or from its dialog procedure).
+thread_local HWND* t_boxCreated = nullptr;
+
+LRESULT CALLBACK RecordBoxWindow(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND && t_boxCreated && !*t_boxCreated) {
+        const auto* create = reinterpret_cast<const CBT_CREATEWNDW*>(lParam);
+        if (!(create->lpcs->style & WS_CHILD)) *t_boxCreated = reinterpret_cast<HWND>(wParam);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 // The setup file's name: the internal name, the version text's first eight
@@ -50,13 +70,8 @@ public:
     void SetUsingFallback(bool fallback) override { dlg_.bUsingFallback = fallback; }
     void DownloadEvent(int event, unsigned value, long extra) override { dlg_.OnDownloadEvent(event, value, extra); }
     void UnpackEvent(int event, unsigned value) override { dlg_.OnInstallProgress(event, value, 0); }
-    void ShowError(const std::wstring& text, bool owned) override {
-        MessageBoxW(owned ? dlg_.GetWindow() : nullptr, text.c_str(), L"ERROR", MB_OK);
-    }
-    int AskRestart() override {
-        return ShowSkinMessageBox(dlg_.GetWindow(), ProductConfig::GetProductNameW().c_str(), GetLangString(40),
-                                  GetLangString(11));
-    }
+    void ShowError(const std::wstring& text, bool owned) override { dlg_.ShowRoadError(text, owned); }
+    int AskRestart() override { return dlg_.AskRoadRestart(); }
     void Close() override { dlg_.OnBtnClose(); }
 
     // ---- InstallEngines ----
@@ -159,9 +174,95 @@ bool SetupDlg::OnRoadMessage(UINT message, WPARAM wParam) {
         if (eInstall == E_Install_Working) UpdateCtrlStatus(E_Install_Working);
         return true;
     }
+    if (message == kMsgOpenBox) {
+        OpenRequestedBox();
+        return true;
+    }
     return false;
 }
 
+// What a worker hands the window's thread: the box to open, the answer
+// when the box cannot be opened, and the answer it waits for.
+struct SetupDlg::BoxRequest {
+    std::function<int()> open;
+    int stopAnswer = 0;
+    std::promise<int> answer;
+};
+
+int SetupDlg::OpenBoxOnWindowThread(std::function<int()> open, int stopAnswer) {
+    if (!OnOtherThread(m_hWnd)) return open();
+    if (bStopWork) return stopAnswer;
+    auto request = std::make_shared<BoxRequest>();
+    request->open = std::move(open);
+    request->stopAnswer = stopAnswer;
+    std::future<int> answer = request->answer.get_future();
+    const auto withdraw = [&] {
+        std::lock_guard<std::mutex> lock(m_boxLock);
+        if (m_boxRequest == request) m_boxRequest.reset();
+    };
+    {
+        std::lock_guard<std::mutex> lock(m_boxLock);
+        m_boxRequest = request;
+    }
+    // A window gone meanwhile is a dialog that is closing: nobody sees a box.
+    if (!PostMessageW(m_hWnd, kMsgOpenBox, 0, 0)) {
+        withdraw();
+        return stopAnswer;
+    }
+    // The user may take as long as he likes; a close ends the wait, and the
+    // close handler ends the box.
+    while (answer.wait_for(kBoxAnswerPoll) != std::future_status::ready) {
+        if (bStopWork) {
+            withdraw();
+            WriteLog("Road box: the close came before the answer.");
+            return stopAnswer;
+        }
+    }
+    return answer.get();
+}
+
+void SetupDlg::OpenRequestedBox() {
+    std::shared_ptr<BoxRequest> request;
+    {
+        std::lock_guard<std::mutex> lock(m_boxLock);
+        request.swap(m_boxRequest);
+    }
+    if (!request) return;
+    // A close has begun: the box would only hold the close up.
+    if (bClosing || bStopWork) {
+        request->answer.set_value(request->stopAnswer);
+        return;
+    }
+    // The hook names the box's window for the close handler while the box's
+    // modal loop runs.
+    m_roadBox = nullptr;
+    t_boxCreated = &m_roadBox;
+    HHOOK hook = SetWindowsHookExW(WH_CBT, RecordBoxWindow, nullptr, GetCurrentThreadId());
+    if (!hook) WriteLog("Road box: no window hook (%u); a close waits for the box.", (unsigned)GetLastError());
+    const int answer = request->open();
+    if (hook) UnhookWindowsHookEx(hook);
+    t_boxCreated = nullptr;
+    m_roadBox = nullptr;
+    request->answer.set_value(answer);
+}
+
+void SetupDlg::CloseRoadBox() {
+    // The box's own answer stays what a cancel gives.
+    if (m_roadBox && IsWindow(m_roadBox)) EndDialog(m_roadBox, IDCANCEL);
+}
+
+void SetupDlg::ShowRoadError(const std::wstring& text, bool owned) {
+    OpenBoxOnWindowThread([this, text, owned] {
+        return MessageBoxW(owned ? m_hWnd : nullptr, text.c_str(), L"ERROR", MB_OK);
+    }, IDCANCEL);
+}
+
+int SetupDlg::AskRoadRestart() {
+    return OpenBoxOnWindowThread([this] {
+        return ShowSkinMessageBox(m_hWnd, ProductConfig::GetProductNameW().c_str(), GetLangString(40),
+                                  GetLangString(11));
+    }, kSkinMsgNoButton);
+}
 InstallChoices SetupDlg::ReadInstallChoices() {
     InstallChoices choices;
     choices.folder = GetInstallFolder();
