@@ -263,6 +263,7 @@ int SetupDlg::AskRoadRestart() {
                                   GetLangString(11));
     }, kSkinMsgNoButton);
 }
+
 InstallChoices SetupDlg::ReadInstallChoices() {
     InstallChoices choices;
     choices.folder = GetInstallFolder();
