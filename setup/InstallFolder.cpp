@@ -77,3 +77,29 @@ bool IsProductsOwnFolder(const std::wstring& folder, const PackageHeader& header
     }
     return false;
 }
+
+namespace {
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+}  // namespace
+
+bool IsFullFolderPath(const std::wstring& path) {
+    if (path.size() >= 3 && ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
+        path[1] == L':' && IsSeparator(path[2]))
+        return true;
+    if (path.size() < 5 || !IsSeparator(path[0]) || !IsSeparator(path[1])) return false;
+    // "\\server\share": both names present, neither a device prefix.
+    const size_t serverEnd = path.find_first_of(L"\\/", 2);
+    if (serverEnd == std::wstring::npos || serverEnd == 2) return false;
+    const std::wstring server = path.substr(2, serverEnd - 2);
+    if (server == L"?" || server == L".") return false;
+    const size_t shareEnd = path.find_first_of(L"\\/", serverEnd + 1);
+    return (shareEnd == std::wstring::npos ? path.size() : shareEnd) > serverEnd + 1;
+}
+
+bool ProductCanUseFolder(const std::wstring& folder, const PackageHeader& header) {
+    if (IsProductsOwnFolder(folder, header)) return true;
+    const std::wstring sub = PathJoin(folder, NarrowToWide(PackageHeader::FieldText(header.installFolderName)));
+    return !sub.empty() && !SamePath(sub, folder) && IsProductsOwnFolder(sub, header);
+}

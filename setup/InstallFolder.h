@@ -23,3 +23,13 @@ std::wstring DefaultInstallFolder(const PackageHeader& header);
 // or it holds the product's executable or an uninstaller header naming this
 // product. A plain "uninstall.exe" proves nothing: many programs have one.
 bool IsProductsOwnFolder(const std::wstring& folder, const PackageHeader& header);
+
+// True for the two forms of a full folder path: a drive with its root
+// (X:\...) and a share (\\server\share...). A drive-relative (C:foo) or
+// rooted (\foo) path depends on the process's current folders; device forms
+// (\\?\, \\.\) are refused too.
+bool IsFullFolderPath(const std::wstring& path);
+
+// True when an install may use the folder: it is the product's own, or the
+// product's sub-folder inside it is (the road takes that one then).
+bool ProductCanUseFolder(const std::wstring& folder, const PackageHeader& header);

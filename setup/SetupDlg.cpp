@@ -283,10 +283,7 @@ bool SetupDlg::StopThreads(DWORD timeoutMs) {
     bool stopped = JoinBefore(m_paintThread, deadline);
     stopped = JoinBefore(g_hRenderThread, deadline) && stopped;
     stopped = JoinBefore(m_reportThread, deadline) && stopped;
-    {
-        std::lock_guard<std::mutex> lock(m_workerLock);
-        stopped = JoinBefore(m_workerThread, deadline) && stopped;
-    }
+    stopped = JoinWorker(deadline) && stopped;
     return stopped;
 }
 
@@ -298,15 +295,45 @@ void SetupDlg::DetachThreads() {
     if (m_workerThread.joinable()) m_workerThread.detach();
 }
 
-bool SetupDlg::StartWorker(unsigned (*proc)(SetupDlg*)) {
+bool SetupDlg::JoinWorker(DWORD deadline) {
+    std::thread worker;
+    {
+        std::lock_guard<std::mutex> lock(m_workerLock);
+        // A join further down this thread's stack, or on another thread,
+        // holds the worker: it is not ended yet.
+        if (bWorkerJoining) return false;
+        if (!m_workerThread.joinable()) return true;
+        worker = std::move(m_workerThread);
+        bWorkerJoining = true;
+    }
+    const bool ended = JoinBefore(worker, deadline);
     std::lock_guard<std::mutex> lock(m_workerLock);
-    if (m_workerThread.joinable()) {
-        // A retry after a failed download: the previous worker has reported
-        // its failure and is on its way out.
-        if (!JoinBefore(m_workerThread, GetTickCount() + 5000)) {
-            WriteLog("Previous worker still running; not started again.");
+    if (!ended) m_workerThread = std::move(worker);
+    bWorkerJoining = false;
+    return ended;
+}
+
+bool SetupDlg::StartWorker(unsigned (*proc)(SetupDlg*)) {
+    bool previous = false;
+    {
+        std::lock_guard<std::mutex> lock(m_workerLock);
+        if (bWorkerJoining) {
+            WriteLog("Worker being joined; not started.");
             return false;
         }
+        previous = m_workerThread.joinable();
+    }
+    // A retry after a failed download: the previous worker has reported
+    // its failure and is on its way out.
+    if (previous && !JoinWorker(GetTickCount() + 5000)) {
+        WriteLog("Previous worker still running; not started again.");
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(m_workerLock);
+    // Another start may have come in while the lock was let go.
+    if (bWorkerJoining || m_workerThread.joinable()) {
+        WriteLog("Worker being joined; not started.");
+        return false;
     }
     bStopWork = false;
     ++nWorkersStarted;

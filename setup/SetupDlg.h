@@ -405,8 +405,14 @@ public:
     // (leaked) object's threads do not end the process at static destruction.
     void DetachThreads();
     // Starts the install or the uninstall worker as m_workerThread, after
-    // joining a previous worker that has ended. False when one still runs.
+    // joining a previous worker that has ended. False when one still runs,
+    // or while another caller is joining the worker.
     bool StartWorker(unsigned (*proc)(SetupDlg*));
+    // Joins the worker with m_workerLock released (the join answers sent
+    // messages, whose handlers may take the lock); while it lasts
+    // bWorkerJoining is set and no worker starts. True when none is left.
+    bool JoinWorker(DWORD deadline);
+    std::atomic<bool> bWorkerJoining{false};  // written under m_workerLock
     // Set once the close handler has begun; a second WM_CLOSE does nothing.
     std::atomic<bool> bClosing{false};
 };

@@ -2,6 +2,7 @@
 
 #include <shlwapi.h>
 
+#include "InstallFolder.h"
 #include "JFile.h"
 #include "LangStrings.h"
 #include "Log.h"
@@ -81,6 +82,10 @@ int SetupDlg::OnBtnInstall() {
     }
 
     WriteLog("OnBtnInstall(OnInstall)");
+    // What the page showed, for the case that no worker starts.
+    const bool optionsShown = hEditPath && IsWindowVisible(hEditPath);
+    const bool customShown = pChkCustom && pChkCustom->IsVisible();
+    const bool versionShown = pStaticVersion && pStaticVersion->IsVisible();
     SetupDlg::ShowOptionsPanel(false);
     if (pChkCustom) pChkCustom->SetVisible(false);
     if (pStaticVersion) pStaticVersion->SetVisible(false);
@@ -99,9 +104,18 @@ int SetupDlg::OnBtnInstall() {
     if (page == E_Install_Failed) UpdateCtrlStatus(E_Install_Working);
     eInstall = E_Install_Working;
     nRenderStage = 0;
+    if (!StartWorker(InstallThreadProc)) {
+        // No road runs: the page the press came from, usable as it was.
+        WriteLog("OnBtnInstall: the install worker did not start.");
+        eInstall = page;
+        if (page == E_Install_Failed) UpdateCtrlStatus(page);
+        if (pChkCustom) pChkCustom->SetVisible(customShown);
+        if (pStaticVersion) pStaticVersion->SetVisible(versionShown);
+        if (optionsShown) SetupDlg::ShowOptionsPanel(true);
+        return 0;
+    }
     // One render thread per process; a retry reuses it.
     if (!g_hRenderThread.joinable()) g_hRenderThread = std::thread(RenderThreadProc, this);
-    StartWorker(InstallThreadProc);
     return 0;
 }
 
@@ -131,11 +145,23 @@ int SetupDlg::CheckInstallConditions() {
     // the chosen folder holds other data.
     const std::wstring subFolder = NarrowToWide(PackageHeader::FieldText(packageHeader.installFolderName));
     const bool fits = InstallFolderFits(subFolder.empty() ? path : path + L"\\" + subFolder);
-    if (fits) CreateDirectories(path);
+    // Judged before anything is made: the road could not use these folders,
+    // and would say so only after the whole download.
+    const char* unusable = nullptr;
+    if (fits && !path.empty()) {
+        if (!IsFullFolderPath(path)) unusable = "not a full path";
+        else if (PathExists(path) && !IsFolder(path)) unusable = "a file, not a folder";
+        else if (!ProductCanUseFolder(path, packageHeader)) unusable = "holds other files, and so does its product folder";
+    }
+    if (fits && !unusable) CreateDirectories(path);
     const std::string narrowPath = WideToNarrow(path);
     WriteLog("Install Path Info : %s .", narrowPath.c_str());
     if (!fits) {
         WriteLog("Install Path too long : %u characters.", static_cast<unsigned>(path.size()));
+        return refuse(31, false);
+    }
+    if (unusable) {
+        WriteLog("Install Path refused : %s .", unusable);
         return refuse(31, false);
     }
     if (path.empty() || !PathFileExistsW(path.c_str())) return refuse(31, false);
