@@ -335,6 +335,12 @@ bool SetupDlg::StartWorker(unsigned (*proc)(SetupDlg*)) {
         WriteLog("Worker being joined; not started.");
         return false;
     }
+    // So may a close: its stop must not be undone by a road that begins
+    // after it.
+    if (bClosing || bExitThreads) {
+        WriteLog("Worker not started: the dialog is closing.");
+        return false;
+    }
     bStopWork = false;
     ++nWorkersStarted;
     m_workerThread = std::thread(proc, this);

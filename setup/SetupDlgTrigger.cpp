@@ -86,6 +86,7 @@ int SetupDlg::OnBtnInstall() {
     const bool optionsShown = hEditPath && IsWindowVisible(hEditPath);
     const bool customShown = pChkCustom && pChkCustom->IsVisible();
     const bool versionShown = pStaticVersion && pStaticVersion->IsVisible();
+    const bool statusShown = pStaticStatus && pStaticStatus->IsVisible();
     SetupDlg::ShowOptionsPanel(false);
     if (pChkCustom) pChkCustom->SetVisible(false);
     if (pStaticVersion) pStaticVersion->SetVisible(false);
@@ -102,6 +103,9 @@ int SetupDlg::OnBtnInstall() {
     g_bJoinUxProgram = choices.join;
     SetInstallChoices(choices);
     if (page == E_Install_Failed) UpdateCtrlStatus(E_Install_Working);
+    // The ready page's other controls go with the renderer's first frames;
+    // the countdown's text goes at once.
+    if (pStaticStatus) pStaticStatus->SetVisible(false);
     eInstall = E_Install_Working;
     nRenderStage = 0;
     if (!StartWorker(InstallThreadProc)) {
@@ -111,7 +115,10 @@ int SetupDlg::OnBtnInstall() {
         if (page == E_Install_Failed) UpdateCtrlStatus(page);
         if (pChkCustom) pChkCustom->SetVisible(customShown);
         if (pStaticVersion) pStaticVersion->SetVisible(versionShown);
+        if (pStaticStatus) pStaticStatus->SetVisible(statusShown);
         if (optionsShown) SetupDlg::ShowOptionsPanel(true);
+        // Nobody presses again in a silent run: it ends.
+        if (IsSilent()) OnBtnClose();
         return 0;
     }
     // One render thread per process; a retry reuses it.
