@@ -179,9 +179,6 @@ public:
     // handler: the box's modal loop would otherwise keep the dialog up).
     void CloseRoadBox();
     void OpenRequestedBox();  // kMsgOpenBox, on the window's thread
-    std::mutex m_boxLock;
-    std::shared_ptr<BoxRequest> m_boxRequest;  // m_boxLock
-    HWND m_roadBox = nullptr;                  // the window's thread only
     // The folder and the boxes as the window shows them (its thread only).
     InstallChoices ReadInstallChoices();
     // Handed to the next install road; a road without them takes the folder
@@ -211,8 +208,6 @@ public:
     // uninstall run; without them both read the dialog's state at the time.
     void SetUninstallChoices(const UninstallChoices& choices);
     UninstallChoices GetUninstallChoices();
-    bool bHasUninstallChoices = false;  // m_textLock
-    UninstallChoices uninstallChoices;  // m_textLock
 
     // ---- Registration and web pages (SetupDlgRegistration.cpp) ---------
     void WriteUninstallInfo();
@@ -265,8 +260,6 @@ public:
     std::atomic<bool> bDownloadFinished{false};
     std::atomic<int> nDownloadPercent{0};      // 0..100
     std::atomic<int> nInstallProgress{0};      // 0..1000
-    std::atomic<int> nLayout{0};               // 1 install layout, else uninstall layout
-    std::atomic<int> bMouseCaptured{0};
     std::atomic<int> nCfgFlag{-1};             // bit 1 desktop shortcut, bit 2 join programme
     std::atomic<bool> bUsingFallback{false};
     std::atomic<bool> bShowThankYou{false};
@@ -278,11 +271,6 @@ public:
     void SetPackagePath(const std::wstring& path);
     std::wstring GetInstallFolder();
     void SetInstallFolder(const std::wstring& folder);
-    std::mutex m_textLock;
-    std::wstring strPackagePath;    // m_textLock
-    std::wstring strInstallFolder;  // m_textLock
-    bool bHasChoices = false;       // m_textLock
-    InstallChoices installChoices;  // m_textLock
     std::string strInstallId;       // written and read by the install worker only
 
     // The dialog's copy of the package header: filled by OnInitDialog, then
@@ -300,12 +288,10 @@ public:
     HyLinkCtrlEx* pLinkLicense = nullptr;
     HWND hEditPath = nullptr;
     RECT rcEditPath{};
-    ButtonCtrlEx* pBtnBrowse = nullptr;
     CheckButtonCtrlEx* pChkDesktop = nullptr;
     CheckButtonCtrlEx* pChkJoin = nullptr;
     HyLinkCtrlEx* pLinkUxProgram = nullptr;
     StaticCtrl* pStaticQuestion = nullptr;
-    StaticCtrl* pStaticUninstallPicture = nullptr;
     CheckButtonCtrl* pChkKeepConfig = nullptr;
     StaticCtrl* pStaticKeepConfig = nullptr;
     ButtonCtrlEx* pBtnUninstall = nullptr;
@@ -316,10 +302,7 @@ public:
     StaticCtrl* pStaticLogo = nullptr;
     StaticCtrl* pStaticLogoAlt = nullptr;
     StaticCtrl* pStaticVersion = nullptr;
-    std::vector<CommonCtrl*> vecMouseCtrls;  // fixed after CreateControls
     std::vector<CommonCtrl*> vecPaintCtrls;  // fixed after CreateControls
-
-    CWndShadow dlgShadow;
 
     // Fonts: made once by OnInitDialog, kept for the process's life.
     HFONT hTitleFont = nullptr;
@@ -334,7 +317,6 @@ public:
     BMData bmDownloadFailed; // 182
     BMData bmBackground;     // 185
     BMData bmSpare;          // 184
-    BMData bmReserved;       // the eighth picture slot, never loaded
     int32_t nCenterX = 0;
     int32_t nCenterY = 0;
     int32_t nMaxRadius = 0;
@@ -345,13 +327,9 @@ public:
     // the install painter copies it, then clears the flag.
     uint32_t* pFrameBuffers[2] = {nullptr, nullptr};
     std::atomic<int> bFrameFull[2] = {{0}, {0}};
-    std::atomic<int> nWriteIndex{0};
     std::atomic<int> nReadIndex{0};
     uint32_t* pWorkBuffer = nullptr;     // render thread only
-    uint32_t* pDisplayBuffer = nullptr;  // painters only (under the paint lock)
-    uint32_t* pBackground = nullptr;     // render thread only
     double* pDistanceTable = nullptr;
-    uint32_t* pRamp = nullptr;
     std::vector<RippleRing> vecRings;    // render thread only
     int32_t nDiscRadius = 0;             // render thread only
 
@@ -373,11 +351,6 @@ public:
     UniqueHandle hSharedMemory;
     UniqueMappedView pSharedView;  // after the mapping: unmapped first
 
-    // Threads the dialog starts; StopThreads joins them.
-    std::thread m_paintThread;
-    std::thread m_reportThread;
-    std::mutex m_workerLock;   // guards m_workerThread
-    std::thread m_workerThread;  // the install or the uninstall worker
     // Asked of the worker by the close handler: end the road at the next step.
     std::atomic<bool> bStopWork{false};
     // Every start of a worker counts here, so what waited meanwhile (the
@@ -390,11 +363,6 @@ public:
     // destructor calls it once the render and paint threads have ended).
     void PrepareRenderer();
     void ReleaseRenderer();
-    // One painter at a time: the paint thread and WM_PAINT on the
-    // user-interface thread both run OnPaint, which takes this lock. It
-    // guards pDisplayBuffer, m_pageBuffer, nReadIndex's hand-over and the
-    // shown-speed sample.
-    std::mutex m_paintLock;
     // Where the download and failed pages compose their picture: their own,
     // so the render thread's pWorkBuffer never carries a download picture
     // into an install frame.
@@ -415,6 +383,53 @@ public:
     std::atomic<bool> bWorkerJoining{false};  // written under m_workerLock
     // Set once the close handler has begun; a second WM_CLOSE does nothing.
     std::atomic<bool> bClosing{false};
+
+protected:
+    // ---- What only the dialog and its product subclass read and write ----
+    // The mouse's routing and the page layout (the window's thread).
+    std::atomic<int> nLayout{0};  // 1 install layout, else uninstall layout
+    std::atomic<int> bMouseCaptured{0};
+
+    // The path texts and the choices handed to the roads: behind the
+    // accessors above, guarded by m_textLock.
+    std::mutex m_textLock;
+    std::wstring strPackagePath;        // m_textLock
+    std::wstring strInstallFolder;      // m_textLock
+    bool bHasChoices = false;           // m_textLock
+    InstallChoices installChoices;      // m_textLock
+    bool bHasUninstallChoices = false;  // m_textLock
+    UninstallChoices uninstallChoices;  // m_textLock
+
+    // The road's box waiting for the window's thread, and the box while it
+    // is up (OpenBoxOnWindowThread, CloseRoadBox).
+    std::mutex m_boxLock;
+    std::shared_ptr<BoxRequest> m_boxRequest;  // m_boxLock
+    HWND m_roadBox = nullptr;                  // the window's thread only
+
+    // Controls no other code reaches (made by CreateControls, never deleted).
+    ButtonCtrlEx* pBtnBrowse = nullptr;
+    StaticCtrl* pStaticUninstallPicture = nullptr;
+    std::vector<CommonCtrl*> vecMouseCtrls;  // fixed after CreateControls
+    CWndShadow dlgShadow;
+
+    // The renderer's own buffers and slots (SoftwareRenderer.cpp).
+    BMData bmReserved;  // the eighth picture slot, never loaded
+    std::atomic<int> nWriteIndex{0};
+    uint32_t* pDisplayBuffer = nullptr;  // painters only (under the paint lock)
+    uint32_t* pBackground = nullptr;     // render thread only
+    uint32_t* pRamp = nullptr;
+    // One painter at a time: the paint thread and WM_PAINT on the
+    // user-interface thread both run OnPaint, which takes this lock. It
+    // guards pDisplayBuffer, m_pageBuffer, nReadIndex's hand-over and the
+    // shown-speed sample.
+    std::mutex m_paintLock;
+
+    // Threads the dialog starts; StopThreads joins them.
+    std::thread m_paintThread;
+    std::thread m_reportThread;
+    // Held only to take or put m_workerThread, never across a join.
+    std::mutex m_workerLock;
+    std::thread m_workerThread;  // m_workerLock; the install or the uninstall worker
 };
 
 // Process-wide values that belong with the dialog.
