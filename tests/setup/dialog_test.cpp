@@ -28,9 +28,12 @@
 #include "StandInControl.h"
 #include "TestSupport.h"
 #include "Text.h"
+#include "dialog_boxes.h"
 
 using namespace skin_test;
 using namespace testing_support;
+using dialog_boxes::BoxPicture;
+using dialog_boxes::MessagePicture;
 
 namespace {
 
@@ -212,27 +215,6 @@ void InitLog() {
     std::wstring path;
     GetDocumentsPath(path, L"Tarvex\\Orvane\\Log\\", L"install.log", 1);
     GetLog()->Init(path);
-}
-
-// The skinned box keeps its texts in window-less controls, so what a box says
-// is read from its picture: the message area, compared with the area of a
-// box shown with a known text. Captured until two pictures in a row agree,
-// so no frame caught half drawn counts.
-using BoxPicture = std::vector<COLORREF>;
-
-BoxPicture MessagePicture(HWND box) {
-    BoxPicture last;
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        Canvas shot(420, 210);
-        CaptureClient(box, shot);
-        BoxPicture picture;
-        for (int y = 36; y < 156; ++y)
-            for (int x = 72; x < 388; ++x) picture.push_back(shot.At(x, y));
-        if (picture == last) return picture;
-        last = picture;
-        Sleep(100);
-    }
-    return last;
 }
 
 // The message area of a box showing language text id.

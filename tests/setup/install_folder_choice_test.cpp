@@ -17,12 +17,14 @@
 #include "SkinMessageBox.h"
 #include "SkinTestUtil.h"
 #include "Text.h"
+#include "dialog_boxes.h"
 #include "road_fixture.h"
 
 using namespace road;
 using testing_support::FileExists;
 using testing_support::FolderExists;
 using testing_support::WriteFileBytes;
+using namespace dialog_boxes;
 
 namespace {
 
@@ -30,54 +32,6 @@ constexpr DWORD kRoadMs = 240000;
 constexpr UINT kNestedStartMessage = WM_APP + 71;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-struct DialogSearch {
-    HWND main, found;
-};
-
-BOOL CALLBACK MatchOtherDialog(HWND wnd, LPARAM p) {
-    auto* s = reinterpret_cast<DialogSearch*>(p);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(wnd, &pid);
-    wchar_t cls[16] = {};
-    GetClassNameW(wnd, cls, 16);
-    if (wnd != s->main && pid == GetCurrentProcessId() && IsWindowVisible(wnd) && lstrcmpW(cls, L"#32770") == 0) {
-        s->found = wnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// A visible dialog window of this process other than main.
-HWND FindOtherDialog(HWND main, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    do {
-        DialogSearch search{main, nullptr};
-        EnumWindows(MatchOtherDialog, reinterpret_cast<LPARAM>(&search));
-        if (search.found) return search.found;
-        Sleep(50);
-    } while (GetTickCount() - start < timeoutMs);
-    return nullptr;
-}
-
-// The skinned box keeps its texts in window-less controls: what it says is
-// read from the picture of its message area, taken until two in a row agree.
-using BoxPicture = std::vector<COLORREF>;
-
-BoxPicture MessagePicture(HWND box) {
-    BoxPicture last;
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        skin_test::Canvas shot(420, 210);
-        skin_test::CaptureClient(box, shot);
-        BoxPicture picture;
-        for (int y = 36; y < 156; ++y)
-            for (int x = 72; x < 388; ++x) picture.push_back(shot.At(x, y));
-        if (picture == last) return picture;
-        last = picture;
-        Sleep(100);
-    }
-    return last;
-}
 
 // The message area of a box showing language text id, shown on this thread.
 BoxPicture ExpectedMessagePicture(LangStringId id) {

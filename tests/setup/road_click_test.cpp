@@ -18,6 +18,7 @@
 #include "ReportTestSupport.h"
 #include "SkinMessageBox.h"
 #include "Text.h"
+#include "dialog_boxes.h"
 #include "road_fixture.h"
 
 using namespace road;
@@ -26,41 +27,13 @@ using testing_support::FolderExists;
 using testing_support::ReadFileBytes;
 using testing_support::RunOnceValue;
 using testing_support::WriteFileBytes;
+using namespace dialog_boxes;
 
 namespace {
 
 constexpr DWORD kRoadMs = 240000;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-// A visible dialog window of this process other than the main one.
-struct DialogSearch {
-    HWND main, found;
-};
-
-BOOL CALLBACK MatchOtherDialog(HWND wnd, LPARAM p) {
-    auto* s = reinterpret_cast<DialogSearch*>(p);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(wnd, &pid);
-    wchar_t cls[16] = {};
-    GetClassNameW(wnd, cls, 16);
-    if (wnd != s->main && pid == GetCurrentProcessId() && IsWindowVisible(wnd) && lstrcmpW(cls, L"#32770") == 0) {
-        s->found = wnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND FindOtherDialog(HWND main, DWORD timeoutMs) {
-    DialogSearch search{main, nullptr};
-    const DWORD start = GetTickCount();
-    do {
-        EnumWindows(MatchOtherDialog, reinterpret_cast<LPARAM>(&search));
-        if (search.found) return search.found;
-        Sleep(50);
-    } while (GetTickCount() - start < timeoutMs);
-    return nullptr;
-}
 
 // The setup file the download left in the product's Downloads folder.
 std::wstring DownloadedPackage() {
