@@ -6,8 +6,11 @@
 
 #include <windows.h>
 
+#include <thread>
 #include <vector>
 
+#include "LangStrings.h"
+#include "SkinMessageBox.h"
 #include "SkinTestUtil.h"
 
 namespace dialog_boxes {
@@ -58,6 +61,23 @@ inline BoxPicture MessagePicture(HWND box) {
         Sleep(100);
     }
     return last;
+}
+
+// The message area of a box showing language text id in the language
+// selected, shown on this thread.
+inline BoxPicture ExpectedMessagePicture(LangStringId id) {
+    BoxPicture picture;
+    const DWORD thread = GetCurrentThreadId();
+    std::thread reader([&] {
+        const HWND box = skin_test::FindThreadDialog(thread, 8000);
+        if (!box) return;
+        Sleep(300);
+        picture = MessagePicture(box);
+        PostMessageW(box, WM_CLOSE, 0, 0);
+    });
+    ShowSkinMessageBox(nullptr, L"Orvane", GetLangString(id), GetLangString(11));
+    reader.join();
+    return picture;
 }
 
 }  // namespace dialog_boxes

@@ -33,6 +33,7 @@
 using namespace skin_test;
 using namespace testing_support;
 using dialog_boxes::BoxPicture;
+using dialog_boxes::ExpectedMessagePicture;
 using dialog_boxes::MessagePicture;
 
 namespace {
@@ -112,34 +113,6 @@ INT_PTR CALLBACK TestDialogProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lP
     return g_dialog ? g_dialog->DialogProc(wnd, message, wParam, lParam) : 0;
 }
 
-struct DialogSearch {
-    HWND skip;
-    HWND found;
-};
-
-BOOL CALLBACK MatchDialog(HWND wnd, LPARAM p) {
-    auto* s = reinterpret_cast<DialogSearch*>(p);
-    wchar_t cls[16] = {};
-    GetClassNameW(wnd, cls, 16);
-    if (wnd != s->skip && IsWindowVisible(wnd) && lstrcmpW(cls, L"#32770") == 0) {
-        s->found = wnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// A visible dialog window of the thread other than skip, waiting up to timeoutMs.
-HWND FindOtherDialog(DWORD threadId, HWND skip, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    do {
-        DialogSearch search{skip, nullptr};
-        EnumThreadWindows(threadId, MatchDialog, reinterpret_cast<LPARAM>(&search));
-        if (search.found) return search.found;
-        Sleep(50);
-    } while (GetTickCount() - start < timeoutMs);
-    return nullptr;
-}
-
 void ResetProcessFlags() {
     g_nCountdown = 30;
     g_bAutoStarted = false;
@@ -162,7 +135,7 @@ void RunDialog(TestDialog& dialog, const std::function<void(HWND)>& drive) {
     g_dialog = &dialog;
     const DWORD uiThread = GetCurrentThreadId();
     std::thread driver([&] {
-        HWND wnd = FindOtherDialog(uiThread, nullptr, 10000);
+        HWND wnd = FindThreadDialog(uiThread, 10000);
         if (!wnd) return;
         Sleep(300);
         drive(wnd);
@@ -217,22 +190,6 @@ void InitLog() {
     GetLog()->Init(path);
 }
 
-// The message area of a box showing language text id.
-BoxPicture ExpectedMessagePicture(LangStringId id) {
-    BoxPicture picture;
-    const DWORD thread = GetCurrentThreadId();
-    std::thread reader([&] {
-        HWND box = FindThreadDialog(thread, 8000);
-        if (!box) return;
-        Sleep(300);
-        picture = MessagePicture(box);
-        PostMessageW(box, WM_CLOSE, 0, 0);
-    });
-    ShowSkinMessageBox(nullptr, L"Orvane", GetLangString(id), GetLangString(11));
-    reader.join();
-    return picture;
-}
-
 // The pictures of the check messages, drawn before the dialog opens.
 std::map<LangStringId, BoxPicture> ExpectedCheckMessages() {
     SelectLanguage(L"Orvane", 0);
@@ -244,7 +201,7 @@ std::map<LangStringId, BoxPicture> ExpectedCheckMessages() {
 // Closes the skinned box a check shows and says which of the expected
 // messages it showed; -1 when no box appeared or it showed none of them.
 int CloseMessageBoxReading(DWORD uiThread, HWND main, const std::map<LangStringId, BoxPicture>& expected) {
-    HWND box = FindOtherDialog(uiThread, main, 8000);
+    HWND box = FindThreadDialog(uiThread, 8000, main);
     if (!box) return -1;
     Sleep(300);
     const BoxPicture shown = MessagePicture(box);
@@ -609,7 +566,7 @@ TEST_F(SetupDialogTest, BrowsedFolderLandsInTheFolderBoxWithTheProductFolder) {
         ASSERT_TRUE(WaitFor([&] { return WindowHeight(wnd) == kPanelHeight; }, 5000));
         std::thread clicker([&] { ClickDesign(wnd, 96, 563, 473); });
         // The folder to preselect is made before the browser opens.
-        HWND browser = FindOtherDialog(uiThread, wnd, 15000);
+        HWND browser = FindThreadDialog(uiThread, 15000, wnd);
         clicker.join();
         ASSERT_NE(browser, nullptr) << "the folder browser did not open";
         EXPECT_TRUE(FolderExists(start));

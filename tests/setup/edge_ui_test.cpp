@@ -156,28 +156,6 @@ TEST(DialogEdgeTest, FinishedPageStateMakesNoGdiObjectsWhenAppliedAgain) {
 
 namespace {
 
-BOOL CALLBACK FindBrowser(HWND wnd, LPARAM data) {
-    auto* search = reinterpret_cast<std::pair<HWND, HWND>*>(data);
-    wchar_t cls[16] = {};
-    GetClassNameW(wnd, cls, 16);
-    if (wnd != search->first && IsWindowVisible(wnd) && lstrcmpW(cls, L"#32770") == 0) {
-        search->second = wnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// The visible dialog window of the thread other than the main dialog.
-HWND WaitForBrowser(DWORD threadId, HWND dialog, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    do {
-        std::pair<HWND, HWND> search{dialog, nullptr};
-        EnumThreadWindows(threadId, FindBrowser, reinterpret_cast<LPARAM>(&search));
-        if (search.second) return search.second;
-        Sleep(50);
-    } while (GetTickCount() - start < timeoutMs);
-    return nullptr;
-}
 
 unsigned EndAtOnce(SetupDlg*) { return 0; }
 
@@ -211,7 +189,7 @@ TEST(DialogEdgeTest, FolderBrowserOwnsTheDialogAndALateAnswerChangesNothing) {
         std::atomic<HWND> owner{nullptr};
         const DWORD uiThread = GetCurrentThreadId();
         std::thread driver([&] {
-            const HWND browser = WaitForBrowser(uiThread, window.wnd(), 15000);
+            const HWND browser = skin_test::FindThreadDialog(uiThread, 15000, window.wnd());
             if (!browser) return;
             browserFound = true;
             owner = GetWindow(browser, GW_OWNER);

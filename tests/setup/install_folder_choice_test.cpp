@@ -33,22 +33,6 @@ constexpr UINT kNestedStartMessage = WM_APP + 71;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// The message area of a box showing language text id, shown on this thread.
-BoxPicture ExpectedMessagePicture(LangStringId id) {
-    SelectLanguage(L"Orvane", 0);
-    BoxPicture picture;
-    std::thread reader([&] {
-        const HWND box = FindOtherDialog(nullptr, 8000);
-        if (!box) return;
-        Sleep(300);
-        picture = MessagePicture(box);
-        PostMessageW(box, WM_CLOSE, 0, 0);
-    });
-    ShowSkinMessageBox(nullptr, L"Orvane", GetLangString(id), GetLangString(11));
-    reader.join();
-    return picture;
-}
-
 // Closes the box the press showed; its picture, or empty when none came.
 BoxPicture CloseBoxReading(HWND main) {
     const HWND box = FindOtherDialog(main, 8000);
@@ -118,6 +102,7 @@ class InstallFolderChoiceTest : public RoadTest {};
 // and leaves the ready page and the disk as they were; a good folder typed
 // next installs.
 TEST_F(InstallFolderChoiceTest, UnusableFoldersAreRefusedAtThePressAndAGoodOneInstalls) {
+    SelectLanguage(L"Orvane", 0);
     const BoxPicture folderMessage = ExpectedMessagePicture(31);
     ASSERT_FALSE(folderMessage.empty());
     ASSERT_NE(folderMessage, ExpectedMessagePicture(32));

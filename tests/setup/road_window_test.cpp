@@ -114,18 +114,6 @@ BOOL CALLBACK MatchBox(HWND wnd, LPARAM p) {
     return TRUE;
 }
 
-// A visible dialog window other than the main one among the thread's own.
-HWND FindBoxOfThread(DWORD thread, HWND main, DWORD timeoutMs) {
-    BoxSearch search{main, nullptr};
-    WaitFor(
-        [&] {
-            EnumThreadWindows(thread, MatchBox, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
-        },
-        timeoutMs);
-    return search.found;
-}
-
 BOOL CALLBACK MatchBoxOfProcess(HWND wnd, LPARAM p) {
     DWORD pid = 0;
     GetWindowThreadProcessId(wnd, &pid);
@@ -200,7 +188,7 @@ TEST_F(RoadWindowTest, ABoxOpensOnTheWindowsThreadAndItsAnswerReachesTheWorker) 
     for (const BoxCase& box : BoxCases()) {
         SCOPED_TRACE(box.name);
         RunWithBox(box, [&](HWND wnd, DWORD uiThread) {
-            const HWND found = FindBoxOfThread(uiThread, wnd, 10000);
+            const HWND found = skin_test::FindThreadDialog(uiThread, 10000, wnd);
             ASSERT_NE(found, nullptr) << "no box on the window's thread; any box: " << FindAnyBox(wnd);
             EXPECT_EQ(GetWindowThreadProcessId(found, nullptr), uiThread);
             EXPECT_EQ(GetWindow(found, GW_OWNER), box.owned ? wnd : nullptr);
@@ -219,7 +207,7 @@ TEST_F(RoadWindowTest, ACloseWhileTheWorkerWaitsOnABoxEndsTheDialogWithEveryThre
         HWND shown = nullptr;
         DWORD closedAt = 0;
         const bool joined = RunWithBox(box, [&](HWND wnd, DWORD uiThread) {
-            shown = FindBoxOfThread(uiThread, wnd, 10000);
+            shown = skin_test::FindThreadDialog(uiThread, 10000, wnd);
             if (!shown) shown = FindAnyBox(wnd);
             ASSERT_NE(shown, nullptr);
             closedAt = GetTickCount();

@@ -141,26 +141,32 @@ LRESULT CALLBACK OwnerWindow::Proc(HWND wnd, UINT message, WPARAM wParam, LPARAM
 }
 
 namespace {
+struct DialogSearch {
+    HWND skip = nullptr;
+    HWND found = nullptr;
+};
+
 BOOL CALLBACK FindDialogProc(HWND wnd, LPARAM param) {
+    auto* search = reinterpret_cast<DialogSearch*>(param);
     wchar_t cls[32] = {};
     GetClassNameW(wnd, cls, 32);
-    if (IsWindowVisible(wnd) && lstrcmpW(cls, L"#32770") == 0) {
-        *reinterpret_cast<HWND*>(param) = wnd;
+    if (wnd != search->skip && IsWindowVisible(wnd) && lstrcmpW(cls, L"#32770") == 0) {
+        search->found = wnd;
         return FALSE;
     }
     return TRUE;
 }
 }  // namespace
 
-HWND FindThreadDialog(DWORD threadId, DWORD timeoutMs) {
+HWND FindThreadDialog(DWORD threadId, DWORD timeoutMs, HWND skip) {
     const DWORD start = GetTickCount();
-    HWND found = nullptr;
-    while (!found) {
-        EnumThreadWindows(threadId, FindDialogProc, reinterpret_cast<LPARAM>(&found));
-        if (found || GetTickCount() - start > timeoutMs) break;
+    DialogSearch search{skip, nullptr};
+    while (!search.found) {
+        EnumThreadWindows(threadId, FindDialogProc, reinterpret_cast<LPARAM>(&search));
+        if (search.found || GetTickCount() - start > timeoutMs) break;
         Sleep(20);
     }
-    return found;
+    return search.found;
 }
 
 void MouseAt(int x, int y, DWORD buttonFlags) {

@@ -61,9 +61,9 @@ private:
     HWND wnd_ = nullptr;
 };
 
-// The first visible dialog window (class #32770) of the thread, waiting up
-// to timeoutMs for it to appear; null when none did.
-HWND FindThreadDialog(DWORD threadId, DWORD timeoutMs);
+// The first visible dialog window (class #32770) of the thread other than
+// skip, waiting up to timeoutMs for it to appear; null when none did.
+HWND FindThreadDialog(DWORD threadId, DWORD timeoutMs, HWND skip = nullptr);
 
 // Real mouse input at a screen point, in the input queue's own order (a
 // pointer warp with SetCursorPos can overtake or trail the button events).
