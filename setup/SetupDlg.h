@@ -479,3 +479,7 @@ extern const wchar_t kSetAsideFolderName[];
 // uninstaller's header file, the set-aside helper files, the product's
 // executable) fits a path buffer of MAX_PATH characters (SetupDlgInstall.cpp).
 bool InstallFolderFits(const std::wstring& folder);
+// True when a change to wnd must be posted: a window another thread owns
+// (SetupDlgRoadWindow.cpp). Without a window, or on its thread, the change is
+// made at once.
+bool OnOtherThread(HWND wnd);

@@ -22,12 +22,12 @@
 #include "Text.h"
 #include "UnpackPackage.h"
 
-namespace {
-
 // True when the call must be posted: a window that another thread owns.
 bool OnOtherThread(HWND wnd) {
     return wnd && IsWindow(wnd) && GetWindowThreadProcessId(wnd, nullptr) != GetCurrentThreadId();
 }
+
+namespace {
 
 // How often a worker waiting for a box's answer looks at its stop flag.
 constexpr auto kBoxAnswerPoll = std::chrono::milliseconds(50);

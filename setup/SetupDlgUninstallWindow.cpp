@@ -15,11 +15,6 @@ namespace {
 
 constexpr int kFinishCommand = 1627;
 
-// True when the call must be posted: a window that another thread owns.
-bool OnOtherThread(HWND wnd) {
-    return wnd && IsWindow(wnd) && GetWindowThreadProcessId(wnd, nullptr) != GetCurrentThreadId();
-}
-
 class DialogUninstallParts : public UninstallWindow, public UninstallSteps {
 public:
     explicit DialogUninstallParts(SetupDlg& dlg) : dlg_(dlg) {}
